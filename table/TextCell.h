@@ -1,0 +1,42 @@
+// The layout of a text cell.
+//
+// A text column's slice of the fixed-width block "cTile" (column-major: column c occupies
+// NbRows * ColStride[c] bytes from ColOffsets[c] * NbRows) holds first the NbRows unsigned
+// 64-bit offsets in row order, then the NbRows unsigned 16-bit lengths in row order, so
+// a text cell costs 10 bytes whatever the type's ByteSize. Offsets count bytes from the start
+// of the text block "cMint"; texts carry no terminating byte.
+//
+// Length 0 is the empty text. Length 1 holding the byte 0 is null; a one-byte text of any
+// other value (including '0') is that text.
+//
+// Layout of cMint, kept by every writer: the texts of one column are contiguous and in row
+// order (offset[r + 1] == offset[r] + length[r]); blocks of different columns follow one
+// another without overlap, in an order that is not fixed.
+#ifndef TVX_TABLE_TEXTCELL_H_
+#define TVX_TABLE_TEXTCELL_H_
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr uint32_t kTextOffsetBytes = 8;  // first entry of MiniFrad::TextStride
+constexpr uint32_t kTextLengthBytes = 2;  // second entry of MiniFrad::TextStride
+constexpr uint32_t kTextCellStride = kTextOffsetBytes + kTextLengthBytes;
+constexpr uint32_t kMaxTextLength = 65535;  // texts longer than a column's size are cut
+
+// Byte position in cTile of row `row`'s offset, for a text column starting at ColOffsets
+// entry `col_offset` in a table of `nb_rows` rows.
+inline constexpr size_t TextOffsetPosition(size_t col_offset, size_t nb_rows, size_t row) {
+  return col_offset * nb_rows + kTextOffsetBytes * row;
+}
+
+// Byte position in cTile of row `row`'s length.
+inline constexpr size_t TextLengthPosition(size_t col_offset, size_t nb_rows, size_t row) {
+  return (col_offset + kTextOffsetBytes) * nb_rows + kTextLengthBytes * row;
+}
+
+// The null text cell is one byte 0. `text` points at the cell's bytes in cMint.
+inline bool IsNullText(const char* text, uint16_t length) {
+  return length == 1 && text[0] == '\0';
+}
+
+#endif  // TVX_TABLE_TEXTCELL_H_
