@@ -1,0 +1,243 @@
+#include "table/DateTimeSpec.h"
+
+namespace IO_Datetimes {
+
+namespace {
+
+const char kDefaultFormat[] = "yyyy-mm-dd HH:mm:ss.uss";
+
+// Reads one format code left to right; every method returns false at the first character
+// the grammar does not allow there.
+class FormatReader {
+ public:
+  FormatReader(const std::string& format, DateTimeSpec& spec) : f_(format), spec_(spec) {}
+
+  bool ReadFormat() {
+    if (!ReadDate()) return false;
+    if (AtEnd()) return true;
+    return ReadTime() && AtEnd();
+  }
+
+ private:
+  bool AtEnd() const { return pos_ == f_.size(); }
+  char Peek(size_t ahead = 0) const { return pos_ + ahead < f_.size() ? f_[pos_ + ahead] : 0; }
+
+  // Length of the run of `letter` at the cursor, which the run is moved past.
+  size_t Run(char letter) {
+    size_t start = pos_;
+    while (Peek() == letter) ++pos_;
+    return pos_ - start;
+  }
+
+  bool Accept(char c) {
+    if (c == 0 || Peek() != c) return false;
+    ++pos_;
+    return true;
+  }
+
+  bool AcceptWord(const char* word, size_t length) {
+    if (f_.compare(pos_, length, word) != 0) return false;
+    pos_ += length;
+    return true;
+  }
+
+  bool ReadYear() {
+    size_t n = Run('y');
+    if (n != 2 && n != 4) return false;
+    spec_.dateFlags |= n == 2 ? kYearTwoDigits : kYearFourDigits;
+    return true;
+  }
+
+  // "d"/"dd" or "m"/"mm", whichever `letter` is.
+  bool ReadDayOrMonth(char letter) {
+    size_t n = Run(letter);
+    if (n < 1 || n > 2) return false;
+    if (letter == 'd') {
+      spec_.dateFlags |= kDayPresent | (n == 2 ? kDayTwoDigits : 0);
+    } else {
+      spec_.dateFlags |= kMonthPresent | (n == 2 ? kMonthTwoDigits : 0);
+    }
+    return true;
+  }
+
+  // An optional '-' or '/', which becomes the date separator.
+  void AcceptDateSep() {
+    if (Peek() == '-' || Peek() == '/') spec_.dateSep = f_[pos_++];
+  }
+
+  bool ReadDate() {
+    bool year_first = Peek() == 'y';
+    if (year_first) {
+      if (!ReadYear() || AtEnd()) return false;
+      spec_.dateFlags |= kYearFirst;
+      AcceptDateSep();
+    }
+    char first = Peek();
+    if (first != 'd' && first != 'm') return false;
+    if (first == 'd') spec_.dateFlags |= kDayFirst;
+    if (!ReadDayOrMonth(first) || AtEnd()) return false;
+    if (!year_first) {
+      AcceptDateSep();
+    } else if (spec_.dateSep != 0 && !Accept(spec_.dateSep)) {
+      return false;
+    }
+    if (!ReadDayOrMonth(first == 'd' ? 'm' : 'd')) return false;
+    if (year_first || AtEnd()) return true;  // day and month first may omit the year
+    if (spec_.dateSep != 0 && !Accept(spec_.dateSep)) return false;
+    return ReadYear();
+  }
+
+  bool ReadTime() {
+    if (Peek() == ' ' || Peek() == 'T') spec_.dateTimeSep = f_[pos_++];
+    char h = Peek();
+    if (h != 'h' && h != 'H') return false;
+    size_t n = Run(h);
+    if (n > 2) return false;
+    spec_.timeFlags |= kHourPresent | (h == 'H' ? kClock24 : 0) | (n == 2 ? kHourTwoDigits : 0);
+    if (Accept(':')) spec_.timeSep = ':';
+    n = Run('m');
+    if (n < 1 || n > 2) return false;
+    spec_.timeFlags |= kMinutePresent | (n == 2 ? kMinuteTwoDigits : 0);
+    if (spec_.timeSep != 0 ? Peek() == ':' && Peek(1) == 's' : Peek() == 's') {
+      if (spec_.timeSep != 0) ++pos_;
+      n = Run('s');
+      if (n > 2) return false;
+      spec_.timeFlags |= kSecondPresent | (n == 2 ? kSecondTwoDigits : 0);
+      if (AcceptWord(".mss", 4)) spec_.timeFlags |= kFraction;
+      else if (AcceptWord(".uss", 4)) spec_.timeFlags |= kFraction | kFractionMicro;
+      else if (AcceptWord(".nss", 4)) spec_.timeFlags |= kFractionMask;
+    }
+    return AtEnd() || ReadAmpm();
+  }
+
+  bool ReadAmpm() {
+    if (Accept(' ')) spec_.ampmSep = ' ';
+    if (AcceptWord("ampm", 4)) spec_.timeFlags |= kAmpmLower;
+    else if (AcceptWord("AMPM", 4)) spec_.timeFlags |= kAmpmUpper;
+    else return false;
+    return true;
+  }
+
+  const std::string& f_;
+  DateTimeSpec& spec_;
+  size_t pos_ = 0;
+};
+
+}  // namespace
+
+bool DateTimeSpec::Set(const std::string& format) {
+  Clear();
+  if (format.empty()) return Set(kDefaultFormat);
+  if (FormatReader(format, *this).ReadFormat()) {
+    valid = true;
+    return true;
+  }
+  Set(kDefaultFormat);
+  valid = false;
+  return false;
+}
+
+void DateTimeSpec::Clear() { *this = DateTimeSpec(); }
+
+}  // namespace IO_Datetimes
+
+namespace IO_Datetimes {
+
+namespace {
+
+// Appends v as printf's "%0<width>i" (width 1: "%i").
+void AppendNumber(std::string& out, int64_t v, int width) {
+  char digits[24];
+  int n = 0;
+  uint64_t magnitude = v < 0 ? 0 - uint64_t(v) : uint64_t(v);
+  do {
+    digits[n++] = char('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (v < 0) {
+    out += '-';
+    --width;
+  }
+  for (int pad = width - n; pad > 0; --pad) out += '0';
+  while (n > 0) out += digits[--n];
+}
+
+void AppendSep(std::string& out, char sep) {
+  if (sep != 0) out += sep;
+}
+
+}  // namespace
+
+std::string DateTimeSpec::Description() const {
+  std::string out;
+  if (HasDate()) {
+    const char* tokens[3] = {(dateFlags & kYearTwoDigits) ? "yy" : "yyyy",
+                             (dateFlags & kMonthTwoDigits) ? "mm" : "m",
+                             (dateFlags & kDayTwoDigits) ? "dd" : "d"};
+    DateField order[3];
+    for (int i = 0, n = DateOrder(order); i < n; ++i) {
+      if (i > 0) AppendSep(out, dateSep);
+      out += tokens[order[i]];
+    }
+  }
+  if (HasTime()) {
+    AppendSep(out, dateTimeSep);
+    const char* hour = (timeFlags & kClock24) ? "HH" : "hh";
+    out.append(hour, (timeFlags & kHourTwoDigits) ? 2 : 1);
+    AppendSep(out, timeSep);
+    out += (timeFlags & kMinuteTwoDigits) ? "mm" : "m";
+    if (timeFlags & kSecondPresent) {
+      AppendSep(out, timeSep);
+      out += (timeFlags & kSecondTwoDigits) ? "ss" : "s";
+      static const char* const kFractions[] = {"", ".mss", ".uss", ".nss"};
+      out += kFractions[FractionDigits() / 3];
+    }
+    if (timeFlags & kAmpm) {
+      AppendSep(out, ampmSep);
+      out += (timeFlags & kAmpmLower) ? "ampm" : "AMPM";
+    }
+  }
+  return out;
+}
+
+std::string DateTimeSpec::DatetimeToString(const DateTime& dt) const {
+  std::string out;
+  out.reserve(32);
+  if (HasDate()) {
+    bool short_year = dateFlags & kYearTwoDigits;
+    const int values[3] = {short_year ? dt.year % 100 : dt.year, dt.month, dt.day};
+    const int widths[3] = {short_year ? 2 : 4, (dateFlags & kMonthTwoDigits) ? 2 : 1,
+                           (dateFlags & kDayTwoDigits) ? 2 : 1};
+    DateField order[3];
+    for (int i = 0, n = DateOrder(order); i < n; ++i) {
+      if (i > 0) AppendSep(out, dateSep);
+      AppendNumber(out, values[order[i]], widths[order[i]]);
+    }
+  }
+  if (HasTime()) {
+    AppendSep(out, dateTimeSep);
+    int hour = dt.hour;
+    if (!(timeFlags & kClock24)) hour = hour == 0 ? 12 : hour > 12 ? hour - 12 : hour;
+    AppendNumber(out, hour, (timeFlags & kHourTwoDigits) ? 2 : 1);
+    AppendSep(out, timeSep);
+    AppendNumber(out, dt.minute, (timeFlags & kMinuteTwoDigits) ? 2 : 1);
+    if (timeFlags & kSecondPresent) {
+      AppendSep(out, timeSep);
+      AppendNumber(out, dt.second, (timeFlags & kSecondTwoDigits) ? 2 : 1);
+      int digits = FractionDigits();
+      if (digits > 0) {
+        static const int kDivisors[] = {1, 1000000, 1000, 1};
+        out += '.';
+        AppendNumber(out, dt.subsecond / kDivisors[digits / 3], digits);
+      }
+    }
+    if (timeFlags & kAmpm) {
+      AppendSep(out, ampmSep);
+      bool am = dt.hour < 12;
+      out += (timeFlags & kAmpmLower) ? (am ? "am" : "pm") : (am ? "AM" : "PM");
+    }
+  }
+  return out;
+}
+
+}  // namespace IO_Datetimes
