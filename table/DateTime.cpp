@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 #include <chrono>
+#include <limits>
 
 #include "table/ColumnTypes.h"
 
@@ -13,7 +14,7 @@ namespace {
 
 // Division and remainder rounded toward minus infinity (b > 0), for counts before 1970.
 int64_t FloorDiv(int64_t a, int64_t b) { return a / b - (a % b < 0); }
-int64_t FloorMod(int64_t a, int64_t b) { return a - FloorDiv(a, b) * b; }
+int64_t FloorMod(int64_t a, int64_t b) { return a % b < 0 ? a % b + b : a % b; }
 
 // Shifts beyond this many years, or from a year this far out, could overflow the fields.
 constexpr double kMaxShiftYears = 10000;
@@ -113,22 +114,21 @@ void DateTime::Clear() {
 
 void DateTime::FromDatetime64_ns(int64_t ns) {
   int64_t seconds = FloorDiv(ns, kNanosPerSecond);
-  subsecond = int32_t(ns - seconds * kNanosPerSecond);
+  subsecond = int32_t(FloorMod(ns, kNanosPerSecond));
   int64_t days = FloorDiv(seconds, kSecondsPerDay);
-  SetTimeOfDay(*this, seconds - days * kSecondsPerDay);
+  SetTimeOfDay(*this, FloorMod(seconds, kSecondsPerDay));
   SetDate(*this, days);
   SetScratch(*this, EraOfDays(days));
 }
 
 void DateTime::ToDatetime64_ns(int64_t& ns) {
   SetScratch(*this, EraOfCivil(year, month, day));
-  int64_t seconds = DaysOf(*this) * kSecondsPerDay + SecondOfDay(*this);
-  int64_t result;
-  if (__builtin_mul_overflow(seconds, kNanosPerSecond, &result) ||
-      __builtin_add_overflow(result, int64_t(subsecond), &result)) {
-    result = _null_value_bigint;
-  }
-  ns = result;
+  // In 128 bits: the first storable second lies below the 64-bit range until its
+  // sub-second is added.
+  __int128 total = __int128(DaysOf(*this) * kSecondsPerDay + SecondOfDay(*this)) * kNanosPerSecond +
+                   subsecond;
+  bool fits = total > std::numeric_limits<int64_t>::min() && total <= std::numeric_limits<int64_t>::max();
+  ns = fits ? int64_t(total) : _null_value_bigint;
 }
 
 std::string DateTime::ToString() const {
@@ -191,7 +191,7 @@ int DateTime::Weekday() const { return int(FloorMod(DaysOf(*this) + 4, 7)); }
 double DateTime::Datetime64ToExcel(int64_t ns) {
   int64_t days = FloorDiv(ns, kNanosPerDay);
   double serial = double(days + kExcelEpochSerial - 1) +
-                  double(ns - days * kNanosPerDay) / double(kNanosPerDay);
+                  double(FloorMod(ns, kNanosPerDay)) / double(kNanosPerDay);
   return serial >= 60 ? serial + 1 : serial;
 }
 

@@ -29,20 +29,23 @@ struct Cursor {
   void SkipBlanks() {
     while (p != end && IsBlank(*p)) ++p;
   }
-  // Moves past the whole run of digits and returns its length; `value` holds its first 18
-  // digits, so a long run can neither overflow nor pass for a small number.
-  int Digits(int64_t& value) {
+  // Moves past a run of digits (at most `limit` of them) and returns its length; `value`
+  // holds its first 18 digits, so a long run can neither overflow nor pass for a small
+  // number.
+  int Digits(int64_t& value, int limit = INT_MAX) {
     value = 0;
     int n = 0;
-    for (; p != end && IsDigit(*p); ++p, ++n) {
+    for (; p != end && n < limit && IsDigit(*p); ++p, ++n) {
       if (n < 18) value = value * 10 + (*p - '0');
     }
     return n;
   }
-  // A number of min_digits..max_digits digits in lo..hi.
-  bool Field(int min_digits, int max_digits, int64_t lo, int64_t hi, int32_t& out) {
+  // A number of min_digits..max_digits digits in lo..hi. With `bounded`, digits after the
+  // first max_digits are left for the next field (layouts without separators).
+  bool Field(int min_digits, int max_digits, int64_t lo, int64_t hi, int32_t& out,
+             bool bounded = false) {
     int64_t v;
-    int n = Digits(v);
+    int n = Digits(v, bounded ? max_digits : INT_MAX);
     if (n < min_digits || n > max_digits || v < lo || v > hi) return false;
     out = int32_t(v);
     return true;
@@ -59,9 +62,9 @@ Cursor Begin(const char* text, unsigned long length) {
 
 // A year of two digits (2000-2049 below 50, else 1950-1999) or of four digits within the
 // parser's range. `digits` tells which.
-bool ReadYear(Cursor& c, int& digits, int32_t& year) {
+bool ReadYear(Cursor& c, int& digits, int32_t& year, int limit = INT_MAX) {
   int64_t v;
-  digits = c.Digits(v);
+  digits = c.Digits(v, limit);
   if (digits == 2) {
     year = int32_t(v < 50 ? 2000 + v : 1900 + v);
     return true;
@@ -213,12 +216,12 @@ bool ParseDate(DatetimeParser& p, Cursor& c) {
     if (i > 0 && !c.Separator(p.dateSep)) return false;
     bool ok;
     if (order[i] == kYearField) {
-      int digits;
-      ok = ReadYear(c, digits, p.dt.year) && digits == ((p.dateFlags & kYearTwoDigits) ? 2 : 4);
+      int expected = (p.dateFlags & kYearTwoDigits) ? 2 : 4, digits;
+      ok = ReadYear(c, digits, p.dt.year, expected) && digits == expected;
     } else if (order[i] == kMonthField) {
-      ok = c.Field(MinDigits(p.dateFlags & kMonthTwoDigits), 2, 1, 12, p.dt.month);
+      ok = c.Field(MinDigits(p.dateFlags & kMonthTwoDigits), 2, 1, 12, p.dt.month, true);
     } else {
-      ok = c.Field(MinDigits(p.dateFlags & kDayTwoDigits), 2, 1, 31, p.dt.day);
+      ok = c.Field(MinDigits(p.dateFlags & kDayTwoDigits), 2, 1, 31, p.dt.day, true);
     }
     if (!ok) return false;
   }
@@ -229,14 +232,15 @@ bool ParseTime(DatetimeParser& p, Cursor& c) {
   if (!p.HasTime()) return true;
   bool clock12 = !(p.timeFlags & kClock24);
   if (!c.Separator(p.dateTimeSep) ||
-      !c.Field(MinDigits(p.timeFlags & kHourTwoDigits), 2, clock12 ? 1 : 0, clock12 ? 12 : 23, p.dt.hour) ||
+      !c.Field(MinDigits(p.timeFlags & kHourTwoDigits), 2, clock12 ? 1 : 0, clock12 ? 12 : 23,
+               p.dt.hour, true) ||
       !c.Separator(p.timeSep) ||
-      !c.Field(MinDigits(p.timeFlags & kMinuteTwoDigits), 2, 0, 59, p.dt.minute)) {
+      !c.Field(MinDigits(p.timeFlags & kMinuteTwoDigits), 2, 0, 59, p.dt.minute, true)) {
     return false;
   }
   if (p.timeFlags & kSecondPresent) {
     if (!c.Separator(p.timeSep) ||
-        !c.Field(MinDigits(p.timeFlags & kSecondTwoDigits), 2, 0, 59, p.dt.second)) {
+        !c.Field(MinDigits(p.timeFlags & kSecondTwoDigits), 2, 0, 59, p.dt.second, true)) {
       return false;
     }
     if (p.FractionDigits() > 0) {
