@@ -99,7 +99,7 @@ bool ByteStreamBuffer::HasHeader() const {
 bool ByteStreamBuffer::IsValid() const { return HasHeader() && ByteStreamIsValidType(GetType()); }
 
 uint8_t ByteStreamBuffer::GetType() const {
-  return data != nullptr && size > 0 ? static_cast<uint8_t>(data[0]) : dt_none;
+  return data != nullptr && size > 0 ? static_cast<uint8_t>(data[0]) : uint8_t{dt_none};
 }
 
 uint64_t ByteStreamBuffer::GetKeySize() const { return HasHeader() ? LoadU64(data + 1) : 0; }

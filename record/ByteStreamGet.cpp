@@ -103,8 +103,8 @@ bool ByteStream::GetBufferVector(const std::string& key, std::vector<char*>& dat
     return false;
   }
   for (uint64_t i = 0; i < list.count; ++i) {
-    const char* item;
-    uint64_t size;
+    const char* item = nullptr;
+    uint64_t size = 0;
     list.Item(i, &item, &size);
     data.push_back(size > 0 ? const_cast<char*>(item) : nullptr);
     sizes.push_back(size);
@@ -204,8 +204,8 @@ bool ByteStream::GetStringVector(const std::string& key, std::vector<std::string
   }
   out.resize(list.count);
   for (uint64_t i = 0; i < list.count; ++i) {
-    const char* item;
-    uint64_t size;
+    const char* item = nullptr;
+    uint64_t size = 0;
     list.Item(i, &item, &size);
     out[i].assign(item, size);
   }
@@ -222,8 +222,8 @@ bool ByteStream::GetStreamVector(const std::string& key, std::vector<ByteStream>
   out.clear();
   bool loaded = true;
   for (uint64_t i = 0; i < list.count; ++i) {
-    const char* item;
-    uint64_t size;
+    const char* item = nullptr;
+    uint64_t size = 0;
     list.Item(i, &item, &size);
     ByteStream child(readOnly);
     if (size > 0) loaded = child.LoadStream(const_cast<char*>(item), size) && loaded;
