@@ -18,6 +18,7 @@ namespace fs = std::filesystem;
 LogManager::~LogManager() { Close(); }
 
 bool LogManager::Init(const std::string& dir, const std::string& file, char mode) {
+  std::unique_lock<std::shared_mutex> closing(fileMutex);
   std::lock_guard<std::mutex> lock(mutex);
   if (dir.empty() || file.empty()) return true;
   if (mode != 'w' && mode != 'a') {
@@ -55,6 +56,7 @@ bool LogManager::OpenFile(char mode) {
 // Cuts the open file (if any) to its text and closes it.
 void LogManager::CloseFile() {
   if (path.empty()) return;
+  if (file.mm.fd >= 0) SyncFile(file.mm.fd);
   uint64_t signature = file.mm.signature;
   file.ClearAll();
   if (truncate(path.c_str(), static_cast<off_t>(signature + writeOffset)) != 0) {
@@ -63,27 +65,28 @@ void LogManager::CloseFile() {
   path.clear();
 }
 
-void LogManager::operator<<(const std::string& line) { WriteLine("[" + TimeStamp() + "] ", line); }
+void LogManager::operator<<(const std::string& line) { Write(Form::kStamped, line); }
 
-void LogManager::operator<<=(const std::string& line) {
-  WriteLine(std::string(TIndentSize, ' '), line);
-}
+void LogManager::operator<<=(const std::string& line) { Write(Form::kContinued, line); }
 
-void LogManager::operator+=(const std::string& raw) {
-  std::lock_guard<std::mutex> lock(mutex);
-  FlushStream();
-  text += raw;
-  FlushText();
-}
+void LogManager::operator+=(const std::string& raw) { Write(Form::kRaw, raw); }
 
-void LogManager::WriteLine(const std::string& prefix, const std::string& line) {
-  std::lock_guard<std::mutex> lock(mutex);
-  FlushStream();
-  if (TShowThread.load(std::memory_order_relaxed)) text += "(" + ThreadStamp() + ")";
-  text += prefix;
-  text += line;
-  text += '\n';
-  FlushText();
+void LogManager::Write(Form form, const std::string& body) {
+  std::shared_lock<std::shared_mutex> open(fileMutex);  // keeps the descriptor open
+  int fd = -1;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    FlushStream();
+    if (form != Form::kRaw && TShowThread.load(std::memory_order_relaxed)) {
+      text += "(" + ThreadStamp() + ")";
+    }
+    if (form == Form::kStamped) text += "[" + TimeStamp() + "] ";
+    if (form == Form::kContinued) text.append(TIndentSize, ' ');
+    text += body;
+    if (form != Form::kRaw) text += '\n';
+    if (FlushText()) fd = file.mm.fd;
+  }
+  if (fd >= 0) SyncFile(fd);
 }
 
 void LogManager::FlushStream() {
@@ -92,22 +95,28 @@ void LogManager::FlushStream() {
   textStream.clear();
 }
 
-void LogManager::FlushText() {
-  if (text.empty() || path.empty()) return;
+bool LogManager::FlushText() {
+  if (text.empty() || path.empty()) return false;
   AppCore::MMFile& mm = file.mm;
   uint64_t end = writeOffset + text.size();
   if (end > mm.fileSize &&
       !file.ResizeFile(writeOffset + std::max<uint64_t>(text.size(), growthStep))) {
-    return;  // the text stays pending; the next line tries again
+    return false;  // the text stays pending; the next line tries again
   }
   // A failed remap leaves no view: map the whole file again before copying.
   if (file.view == nullptr || mm.viewStart != 0 || mm.viewSize < end) {
-    if (!file.SetView() || file.view == nullptr || mm.viewSize < end) return;
+    if (!file.SetView() || file.view == nullptr || mm.viewSize < end) return false;
   }
   std::memcpy(file.view + writeOffset, text.data(), text.size());
-  if (!file.FlushView()) return;  // copied again, to the same place, by the next line
   writeOffset = end;
   text.clear();
+  return true;
+}
+
+// Bytes written through the shared map are the file's own pages, so syncing the
+// descriptor makes them durable; unlike the map's address, it never moves.
+void LogManager::SyncFile(int fd) {
+  if (fdatasync(fd) != 0) std::perror("Could not flush memory to disk");
 }
 
 std::string LogManager::GetLogString() {
@@ -118,6 +127,7 @@ std::string LogManager::GetLogString() {
 }
 
 void LogManager::Close() {
+  std::unique_lock<std::shared_mutex> closing(fileMutex);
   std::lock_guard<std::mutex> lock(mutex);
   FlushStream();
   FlushText();

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <shared_mutex>
 #include <sstream>
 #include <string>
 
@@ -18,7 +19,10 @@
 // thread's number (0, 1, 2, ... in the order threads first log with numbers shown).
 //
 // Threading: every operation that touches the text or the file takes the log's mutex, so
-// lines never interleave. Text written before a successful Init (or while the file cannot
+// lines never interleave. A line is copied into the file under the mutex and synchronised
+// to disk after it is released, before the write returns: threads that log at once share
+// the disk's time instead of queueing for it, and a returned line is on disk together
+// with every line before it. Text written before a successful Init (or while the file cannot
 // grow) stays pending in memory and reaches the file with the next line that can be written.
 // Between lines the file may be longer than its text, with zeros past it; Close (run at
 // exit by the destructor) cuts that tail off, and Init in mode 'a' recovers the length of
@@ -31,6 +35,7 @@ class LogManager {
   inline static std::string TStampFormat = "%F %T";
 
   std::mutex mutex;
+  std::shared_mutex fileMutex;     // shared while syncing a line, exclusive to open or close
   std::string text;                // pending text, not yet in the file
   std::ostringstream textStream;   // only under `mutex`; moved into `text` by every write
   std::string path;                // empty while no file is open
@@ -71,11 +76,15 @@ class LogManager {
 
   // The following expect `mutex` to be held.
   void FlushStream();  // moves textStream's contents to the end of the pending text
-  void FlushText();    // copies the pending text into the file when it can
+  // Copies the pending text into the file when it can (the caller then synchronises the
+  // file); false when it stays pending.
+  bool FlushText();
 
  private:
-  void WriteLine(const std::string& prefix, const std::string& line);
+  enum class Form { kStamped, kContinued, kRaw };
+  void Write(Form form, const std::string& text);
   bool OpenFile(char mode);
+  static void SyncFile(int fd);
   void CloseFile();
 };
 
