@@ -22,8 +22,6 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
   return out;
 }
 
-Bytes Str(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
 Bytes ValueOf(ByteStream& bs, const std::string& key) {
   ByteStreamBuffer* r = bs.GetRecord(key);
   return Bytes(r->GetValue(), r->GetValue() + r->GetValueSize());

@@ -8,6 +8,8 @@ void PutU64(Bytes& out, uint64_t v) {
 
 void PutText(Bytes& out, const std::string& s) { out.insert(out.end(), s.begin(), s.end()); }
 
+Bytes Str(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
 Bytes Record(uint8_t type, const std::string& key, const Bytes& value) {
   Bytes out;
   out.push_back(static_cast<char>(type));

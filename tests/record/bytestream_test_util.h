@@ -16,6 +16,8 @@ using Bytes = std::vector<char>;
 void PutU64(Bytes& out, uint64_t v);
 // Appends the bytes of s.
 void PutText(Bytes& out, const std::string& s);
+// The bytes of s as a value.
+Bytes Str(const std::string& s);
 // One record: type, key length, key, value bytes.
 Bytes Record(uint8_t type, const std::string& key, const Bytes& value);
 // An image of the given records with a directory computed from their lengths.

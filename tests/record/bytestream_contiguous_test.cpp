@@ -1,0 +1,228 @@
+// The contiguous modes: pre-allocated layouts in a buffer, a mapped file and caller memory,
+// in-place growth and shrinking, and a Reset that keeps the image true to the records.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "bytestream_test_util.h"
+#include "record/ByteStream.h"
+#include "support/TempDir.h"
+
+using namespace bstest;
+
+namespace {
+
+Bytes FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+Bytes Image16() { return Image({}); }
+
+}  // namespace
+
+TEST(ByteStreamContiguous, NewKeyGrowsTheImageAndMovesRecordsUp) {
+  ByteStream bs;
+  ASSERT_TRUE(bs.PreAllocate({{"a", dt_int32, 0}}, ""));
+  bs.AddInt32("a", 42);
+  uint64_t before = bs.GetStreamSize();
+  ptrdiff_t oldA = bs.records[0].data - bs.buffer.data;
+  bs.AddInt32("bb", 7);
+  EXPECT_EQ(bs.GetStreamSize(), before + 8 + 9 + 2 + 4);
+  EXPECT_EQ(bs.records[0].data - bs.buffer.data, oldA + 8);
+  int32_t a = 0, b = 0;
+  EXPECT_TRUE(bs.GetInt32("a", a));
+  EXPECT_TRUE(bs.GetInt32("bb", b));
+  EXPECT_EQ(a, 42);
+  EXPECT_EQ(b, 7);
+  EXPECT_EQ(bs.mode, 2u);
+  EXPECT_EQ(Bytes(bs.buffer.data, bs.buffer.data + bs.buffer.size), ImageOf(bs));
+}
+
+TEST(ByteStreamContiguous, ResizingAMiddleRecordMovesOnlyTheRecordsBehind) {
+  ByteStream bs;
+  ASSERT_TRUE(bs.PreAllocate({}, ""));
+  bs.AddString("first", "1111");
+  bs.AddString("mid", "short");
+  bs.AddString("last", "3333");
+  std::vector<uint64_t> before;
+  bs.GetPosList(before);
+  bs.AddString("mid", "a much longer text than before");
+  std::vector<uint64_t> after;
+  bs.GetPosList(after);
+  uint64_t delta = std::strlen("a much longer text than before") - 5;
+  EXPECT_EQ(after[0], before[0]);
+  EXPECT_EQ(after[1], before[1]);
+  EXPECT_EQ(after[2], before[2] + delta);
+  EXPECT_EQ(after[3], before[3] + delta);
+  std::string s;
+  EXPECT_TRUE(bs.GetString("first", s));
+  EXPECT_EQ(s, "1111");
+  EXPECT_TRUE(bs.GetString("last", s));
+  EXPECT_EQ(s, "3333");
+  bs.AddString("mid", "x");  // and shrinking
+  EXPECT_TRUE(bs.GetString("last", s));
+  EXPECT_EQ(s, "3333");
+  EXPECT_TRUE(bs.GetString("mid", s));
+  EXPECT_EQ(s, "x");
+  // The same length again changes no offset.
+  bs.GetPosList(before);
+  bs.AddString("mid", "y");
+  bs.GetPosList(after);
+  EXPECT_EQ(before, after);
+  EXPECT_EQ(Bytes(bs.buffer.data, bs.buffer.data + bs.buffer.size), ImageOf(bs));
+}
+
+TEST(ByteStreamContiguous, GrowingABufferInPlaceKeepsItsLeadingBytes) {
+  ByteStream bs;
+  ASSERT_TRUE(bs.PreAllocate({{"cTile", dt_buffer, 8}, {"cMint", dt_buffer, 4}}, ""));
+  char* tile = bs.AddBuffer("cTile", static_cast<uint64_t>(8));
+  ASSERT_NE(tile, nullptr);
+  std::memcpy(tile, "ABCDEFGH", 8);
+  char* mint = bs.AddBuffer("cMint", static_cast<uint64_t>(4));
+  std::memcpy(mint, "wxyz", 4);
+  tile = bs.AddBuffer("cTile", static_cast<uint64_t>(4096));
+  ASSERT_NE(tile, nullptr);
+  EXPECT_EQ(std::string(tile, 8), "ABCDEFGH");
+  uint64_t size = 0;
+  mint = bs.GetBufferPtr("cMint", size);
+  EXPECT_EQ(std::string(mint, size), "wxyz");
+  tile = bs.AddBuffer("cTile", static_cast<uint64_t>(3));
+  EXPECT_EQ(std::string(tile, 3), "ABC");
+  EXPECT_EQ(bs.mode, 2u);
+}
+
+TEST(ByteStreamContiguous, ResetRewritesTheImage) {
+  ByteStream bs;
+  ASSERT_TRUE(bs.PreAllocate({{"a", dt_int64, 0}, {"b", dt_string, 10}}, ""));
+  bs.Reset();
+  EXPECT_EQ(ImageOf(bs), Image16());
+  std::vector<uint64_t> entries;
+  EXPECT_EQ(bs.GetPosList(entries), 0u);
+  // Growth after a Reset starts from the empty image, not from the old directory.
+  bs.AddInt32("n", 3);
+  EXPECT_EQ(ImageOf(bs), Image({Record(dt_int32, "n", Bytes{3, 0, 0, 0})}));
+  EXPECT_EQ(Bytes(bs.buffer.data, bs.buffer.data + bs.buffer.size), ImageOf(bs));
+}
+
+TEST(ByteStreamContiguous, ReplacingWithADifferentTypeAndMixedRecordAdds) {
+  ByteStream bs, model;
+  ASSERT_TRUE(bs.PreAllocate({{"k", dt_int32, 0}}, ""));
+  for (ByteStream* s : {&bs, &model}) {
+    s->AddInt32("k", 1);
+    s->AddDoubleVector("k", {1.0, 2.0});
+    s->AddString("z", "zz");
+    ByteStreamBuffer record("q", dt_uint16, 2);
+    uint16_t v = 513;
+    record.SetValue(&v);
+    s->AddRecord(record);
+    ByteStream source;
+    source.AddString("copied", "c");
+    s->CopyEntry(source, "copied");
+    source.AddString("copied", "d");  // same length: copied over in place
+    s->CopyEntry(source, "copied");
+  }
+  EXPECT_EQ(bs.mode, 2u);
+  EXPECT_EQ(ImageOf(bs), ImageOf(model));
+  EXPECT_EQ(Bytes(bs.buffer.data, bs.buffer.data + bs.buffer.size), ImageOf(model));
+}
+
+TEST(ByteStreamContiguous, MappedFileIsTheImage) {
+  testsupport::TempDir dir;
+  std::string path = dir.File("c.bs");
+  ByteStream bs;
+  ASSERT_TRUE(bs.PreAllocate({}, path));
+  EXPECT_EQ(FileBytes(path), Image16());
+  bs.AddString("a", "hello");
+  bs.AddInt8Vector("v", {1, 2, 3});
+  EXPECT_EQ(FileBytes(path), ImageOf(bs));
+  bs.AddString("a", "h");
+  EXPECT_EQ(FileBytes(path), ImageOf(bs));
+  bs.Reset();
+  EXPECT_EQ(FileBytes(path), Image16());
+}
+
+TEST(ByteStreamContiguous, FailedPreAllocateLeavesAnEmptyConsistentContainer) {
+  ByteStream bs;
+  ASSERT_TRUE(bs.PreAllocate({{"a", dt_int32, 0}}, ""));
+  EXPECT_FALSE(bs.PreAllocate({{"b", dt_int32, 0}}, "/nonexistent-dir/x/y"));
+  EXPECT_TRUE(bs.records.empty());
+  EXPECT_EQ(ImageOf(bs), Image16());
+  EXPECT_FALSE(ByteStream(true).PreAllocate({}, ""));
+}
+
+TEST(ByteStreamContiguous, CallerMemory) {
+  std::vector<ByteStreamSlotSpec> specs = {{"a", dt_int32, 0}, {"b", dt_string, 3}};
+  uint64_t total = ByteStream::GetPreAllocateSize(specs);
+  std::vector<char> memory(total + 4, '#');
+  ByteStream bs;
+  uint64_t tooSmall = total - 1;
+  EXPECT_FALSE(bs.PreAllocate(specs, memory.data(), tooSmall));
+  EXPECT_EQ(memory, std::vector<char>(total + 4, '#'));  // untouched
+  ASSERT_TRUE(bs.PreAllocate(specs, memory.data(), total));
+  EXPECT_EQ(bs.mode, 4u);
+  // Values are written into the caller's memory by the adds' separate-record path only when
+  // the caller writes them there; the layout itself is in place.
+  int32_t v = 77;
+  ASSERT_TRUE(bs.GetRecord("a")->SetValue(&v));
+  std::memcpy(bs.GetRecord("b")->GetValue(), "xyz", 3);
+  EXPECT_EQ(Bytes(memory.begin(), memory.begin() + total), ImageOf(bs));
+  // A later add replaces the view with a record of its own; the image follows the records.
+  bs.AddString("b", "longer");
+  std::string s;
+  EXPECT_TRUE(bs.GetString("b", s));
+  EXPECT_EQ(s, "longer");
+  ByteStream check;
+  Bytes image = ImageOf(bs);
+  ASSERT_TRUE(check.LoadStream(image.data(), image.size()));
+  int32_t got = 0;
+  EXPECT_TRUE(check.GetInt32("a", got));
+  EXPECT_EQ(got, 77);
+}
+
+TEST(ByteStreamContiguous, OpenEditsAFileInPlace) {
+  testsupport::TempDir dir;
+  std::string path = dir.File("open.bs");
+  {
+    ByteStream bs;
+    ASSERT_TRUE(bs.Open(path));  // missing: created as the empty image
+    EXPECT_EQ(bs.mode, 3u);
+    EXPECT_EQ(FileBytes(path), Image16());
+    bs.AddString("name", "first");
+    bs.AddInt32("n", 1);
+  }
+  ByteStream bs;
+  ASSERT_TRUE(bs.Open(path));
+  EXPECT_EQ(bs.mode, 3u);
+  std::string s;
+  EXPECT_TRUE(bs.GetString("name", s));
+  EXPECT_EQ(s, "first");
+  bs.AddString("name", "second, longer");
+  EXPECT_EQ(FileBytes(path), ImageOf(bs));
+  bs.ClearAll();  // closes without touching the file
+  ByteStream again(true);
+  ASSERT_TRUE(again.Open(path));  // read-only: a plain Read
+  EXPECT_TRUE(again.GetString("name", s));
+  EXPECT_EQ(s, "second, longer");
+}
+
+TEST(ByteStreamContiguous, OpenRefusesImagesThatAreNotExact) {
+  testsupport::TempDir dir;
+  std::string path = dir.File("gap.bs");
+  Bytes a = Record(dt_uint8, "a", Bytes{1});
+  Bytes image;
+  PutU64(image, 2);
+  PutU64(image, 32);
+  PutU64(image, 32);  // an empty entry: the load would skip it, the directory would not
+  PutU64(image, 32 + a.size());
+  image.insert(image.end(), a.begin(), a.end());
+  std::ofstream(path, std::ios::binary).write(image.data(), image.size());
+  ByteStream bs;
+  EXPECT_FALSE(bs.Open(path));
+  EXPECT_TRUE(bs.records.empty());
+  EXPECT_EQ(FileBytes(path), image);  // untouched
+  bs.AddInt32("x", 1);                // usable afterwards
+  EXPECT_TRUE(bs.HasRecord("x"));
+}
