@@ -56,9 +56,10 @@ class StandInTest : public ::testing::Test {
     return false;
   }
 
-  StandInServer server_;
+  // The sink runs until the server stops: the report outlives the server.
   std::mutex mu_;
   std::vector<std::string> report_;
+  StandInServer server_;
 };
 
 TEST_F(StandInTest, CompressedUpdateIsRecordedAndDecoded) {

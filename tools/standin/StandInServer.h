@@ -68,7 +68,8 @@ class StandInServer {
   StandInServer(const StandInServer&) = delete;
   StandInServer& operator=(const StandInServer&) = delete;
 
-  // Before Start: where report lines go (none by default).
+  // Before Start: where report lines go (none by default). The sink is called until Stop
+  // returns, so it must outlive the server's run.
   void SetReportSink(ReportSink sink);
 
   // Listens on 127.0.0.1:port (0 picks a free port) and starts the network thread.
