@@ -1,0 +1,90 @@
+#pragma once
+
+// The per-message compression extension of the client's WebSocket connections (client
+// side): the
+// library's permessage-deflate (negotiation, its deflate and inflate streams, incoming
+// messages) with the system's own compression step for outgoing messages. Included
+// through service/TvxWsConfig.h only.
+
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <string>
+#include <websocketpp/extensions/permessage_deflate/enabled.hpp>
+#include <websocketpp/processors/base.hpp>
+
+#include "foundation/zThread.h"
+
+// The library reaches its extension only through the configuration's type, so the
+// members below hide the library's (init, negotiate, compress) for every connection
+// whose configuration names this class.
+//
+// Threading: one object per connection, used under the connection's write lock (and on
+// the network thread for negotiation and incoming messages), one message at a time.
+template <typename config>
+class TvxDeflate : public websocketpp::extensions::permessage_deflate::enabled<config> {
+  typedef websocketpp::extensions::permessage_deflate::enabled<config> base;
+
+ public:
+  // Segment compressor of the connection, reused from message to message.
+  zThread segmenter{8, 6};
+
+  websocketpp::err_str_pair negotiate(websocketpp::http::attribute_list const& offer) {
+    // The segment compressor deflates every segment with a fresh 32 KiB window. Its
+    // output is only valid when the peer allows that window and keeps no context from
+    // message to message (else the connection's own stream, which would not have seen
+    // the message, and the peer's inflater would disagree on the history).
+    auto window = offer.find("client_max_window_bits");
+    bool fullWindow = window == offer.end() || window->second.empty() ||
+                      std::atoi(window->second.c_str()) >= 15;
+    segmentsAllowed = fullWindow && offer.count("client_no_context_takeover") != 0;
+    return base::negotiate(offer);
+  }
+
+  websocketpp::lib::error_code init(bool is_server) {
+    websocketpp::lib::error_code ec = base::init(is_server);
+    initialised = !ec;
+    return ec;
+  }
+
+  // Appends the deflated `in` to `out` as a raw deflate stream ending with 00 00 FF FF.
+  // `threads` below 2 (or a connection that cannot take segments) uses the connection's
+  // own deflate stream; 2 or more cuts inputs above 1999 bytes into that many segments.
+  // Errors: not negotiated (uninitialized), a failed segment (zlib_error), an input
+  // beyond the deflate stream's 32-bit count (message_too_big).
+  websocketpp::lib::error_code compress(std::string const& in, std::string& out, int threads,
+                                        int level) {
+    namespace pmd = websocketpp::extensions::permessage_deflate;
+    if (!initialised) return pmd::error::make_error_code(pmd::error::uninitialized);
+    if (threads >= 2 && segmentsAllowed && !in.empty()) return CompressSegments(in, out, threads, level);
+    if (in.size() > std::numeric_limits<uInt>::max()) {
+      return websocketpp::processor::error::make_error_code(
+          websocketpp::processor::error::message_too_big);
+    }
+    return base::compress(in, out);
+  }
+
+ private:
+  bool initialised = false;
+  bool segmentsAllowed = false;
+
+  websocketpp::lib::error_code CompressSegments(std::string const& in, std::string& out,
+                                                int threads, int level) {
+    namespace pmd = websocketpp::extensions::permessage_deflate;
+    const auto* data = reinterpret_cast<const unsigned char*>(in.data());
+    segmenter.DivideJobs(in.size(), in.size() > 1999 ? threads : 1, level);
+    if (!segmenter.CompressSegments(data)) return pmd::error::make_error_code(pmd::error::zlib_error);
+    size_t start = out.size();
+    uint64_t size = segmenter.ComputeMergeRawSize();
+    out.resize(start + size);
+    unsigned long written = size;
+    if (!segmenter.MergeBuffersRaw(reinterpret_cast<unsigned char*>(&out[start]), written)) {
+      out.resize(start);
+      return pmd::error::make_error_code(pmd::error::zlib_error);
+    }
+    out.resize(start + written);
+    return websocketpp::lib::error_code();
+  }
+};
