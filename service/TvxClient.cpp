@@ -1,0 +1,27 @@
+#include "service/TvxClient.h"
+
+#include "service/StreamBase.h"
+
+std::atomic<int32_t> TvxClient::Status{TvxClient::kNotStarted};
+std::atomic<int32_t> TvxClient::NbTriesLeft{0};
+bool TvxClient::IsRestart = false;
+std::chrono::system_clock::time_point TvxClient::RestartTimer = std::chrono::system_clock::now();
+const std::string TvxClient::BSPrefix = "BS=";
+
+TvxClient* WSOCK = nullptr;
+
+TvxClient::~TvxClient() {
+  if (!done) SignalDone();
+  for (std::thread& t : streamThreads) {
+    if (t.joinable()) t.join();
+  }
+  for (StreamBase* stream : streams) delete stream;
+}
+
+void TvxClient::SignalDone() {
+  std::lock_guard<std::mutex> lock(signalMutex);
+  if (done) return;
+  for (StreamBase* stream : streams) stream->Quit();
+  done = true;
+  updateSignal.notify_all();
+}
