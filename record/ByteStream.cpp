@@ -163,12 +163,11 @@ ByteStreamBuffer* ByteStream::GetRecord(const std::string& key) {
 ByteStreamBuffer* ByteStream::AddRecord(ByteStreamBuffer& record) {
   if (readOnly || !record.IsValid()) return nullptr;
   std::string key = record.GetKey();
-  uint8_t type = record.GetType();
   uint64_t valueSize = record.GetValueSize();
-  // In place only when the slot gets exactly this record's length (scalar slots take
-  // their width from the type, whatever the record holds).
-  if ((mode == 2 || mode == 3) && ByteStreamSlotValueSize(type, valueSize) == valueSize) {
-    int64_t index = WriteAlloc(key, static_cast<ByteStreamDataType>(type), valueSize);
+  if (mode == 2 || mode == 3) {
+    // The slot is reserved as raw bytes, because a scalar slot would take its width from
+    // the type whatever this record holds; the copy then writes the record's own type.
+    int64_t index = WriteAlloc(key, dt_buffer, valueSize);
     if (index >= 0) {
       std::memcpy(records[index].data, record.data, record.size);
       record.Clear();

@@ -2,6 +2,9 @@
 // in-place growth and shrinking, and a Reset that keeps the image true to the records.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -20,6 +23,27 @@ Bytes FileBytes(const std::string& path) {
 }
 
 Bytes Image16() { return Image({}); }
+
+// Caps the size of files this process may write, so that growing a mapped file fails the
+// way it does on a full disk; restores the limit when it goes out of scope.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit capped = saved_;
+    capped.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &capped);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, oldHandler_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*oldHandler_)(int);
+};
 
 }  // namespace
 
@@ -225,4 +249,44 @@ TEST(ByteStreamContiguous, OpenRefusesImagesThatAreNotExact) {
   EXPECT_EQ(FileBytes(path), image);  // untouched
   bs.AddInt32("x", 1);                // usable afterwards
   EXPECT_TRUE(bs.HasRecord("x"));
+}
+
+TEST(ByteStreamContiguous, AFileThatCannotGrowKeepsItsBytesOrTheAddMovesToMemory) {
+  testsupport::TempDir dir;
+  std::string path = dir.File("full.bs");
+  ByteStream bs;
+  ASSERT_TRUE(bs.PreAllocate({{"cTile", dt_buffer, 64}, {"n", dt_int32, 0}}, path));
+  char* tile = bs.AddBuffer("cTile", static_cast<uint64_t>(64));
+  ASSERT_NE(tile, nullptr);
+  std::memset(tile, 'T', 64);
+  bs.AddInt32("n", 5);
+  Bytes lastGood = ImageOf(bs);
+  {
+    FileSizeLimit limit(4096);
+    // Growing the block in place is impossible: refused, never a fresh unwritten record.
+    EXPECT_EQ(bs.AddBuffer("cTile", static_cast<uint64_t>(100000)), nullptr);
+    EXPECT_EQ(bs.mode, 3u);
+    uint64_t size = 0;
+    char* kept = bs.GetBufferPtr("cTile", size);
+    ASSERT_EQ(size, 64u);
+    EXPECT_EQ(std::string(kept, 64), std::string(64, 'T'));
+    EXPECT_EQ(FileBytes(path), lastGood);
+    EXPECT_EQ(ImageOf(bs), lastGood);
+    // Any other add keeps its value: the container moves to separate records and the file
+    // keeps the last image it had.
+    bs.AddString("big", std::string(100000, 'x'));
+    EXPECT_EQ(bs.mode, 1u);
+  }
+  std::string big;
+  EXPECT_TRUE(bs.GetString("big", big));
+  EXPECT_EQ(big, std::string(100000, 'x'));
+  int32_t n = 0;
+  EXPECT_TRUE(bs.GetInt32("n", n));
+  EXPECT_EQ(n, 5);
+  EXPECT_EQ(FileBytes(path), lastGood);
+  Bytes image = ImageOf(bs);
+  ByteStream check;
+  ASSERT_TRUE(check.LoadStream(image.data(), image.size()));
+  EXPECT_EQ(ImageOf(check), image);
+  EXPECT_EQ(check.records.size(), 3u);
 }

@@ -1,0 +1,132 @@
+// The record dump and the text forms of values, compared with the exact text expected.
+#include <gtest/gtest.h>
+
+#include "bytestream_test_util.h"
+#include "record/ByteStream.h"
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+std::string Dump(const ByteStream& bs, bool oneLine, int indent = 0) {
+  CaptureStdout();
+  bs.LogRecords(indent, oneLine);
+  return GetCapturedStdout();
+}
+
+}  // namespace
+
+TEST(ByteStreamDump, DetailedAndOneLineForms) {
+  ByteStream bs;
+  bs.AddString("Func", "API");
+  bs.AddInt32("KeyIndex", -1);
+  EXPECT_EQ(Dump(bs, false),
+            "Type: dt_string, Key: Func, Values Size: 3, Entry Size 16\n"
+            "    \"API\"\n"
+            "Type: dt_int32, Key: KeyIndex, Values Size: 4, Entry Size 21\n"
+            "    -1\n");
+  EXPECT_EQ(Dump(bs, true), "Func (dt_string) --> \"API\"\nKeyIndex (dt_int32) --> -1\n");
+  CaptureStdout();
+  bs.LogInfo();
+  EXPECT_EQ(GetCapturedStdout(),
+            "Type: dt_string, Key: Func, Values Size: 3, Entry Size 16\n"
+            "Type: dt_int32, Key: KeyIndex, Values Size: 4, Entry Size 21\n");
+  EXPECT_EQ(Dump(ByteStream(), false), "");
+}
+
+TEST(ByteStreamDump, ScalarsAsText) {
+  ByteStream bs;
+  bs.AddUInt8("u", 200);
+  bs.AddInt8("i", -5);
+  bs.AddFloat("f", 0.25f);
+  bs.AddUInt64("big", UINT64_MAX);
+  bs.AddInt64("neg", INT64_MIN);
+  bs.AddString("e", "");
+  EXPECT_EQ(Dump(bs, true),
+            "u (dt_uint8) --> 200\n"
+            "i (dt_int8) --> -5\n"
+            "f (dt_float) --> 0.250000\n"
+            "big (dt_uint64) --> 18446744073709551615\n"
+            "neg (dt_int64) --> -9223372036854775808\n"
+            "e (dt_string) --> \"\"\n");
+}
+
+TEST(ByteStreamDump, VectorsArraysAndBuffers) {
+  ByteStream bs;
+  bs.AddInt32Vector("v", {1, -2, 3});
+  bs.AddInt32Vector("e", {});
+  bs.AddStringVector("s", {"a", ""});
+  bs.AddInt16Vector2D("m", {{1, 2}, {}});
+  bs.AddBuffer("b", "0123456789", 10);
+  EXPECT_EQ(Dump(bs, true),
+            "v (dt_int32_vector) --> { 1, -2, 3 }\n"
+            "e (dt_int32_vector) --> {  }\n"
+            "s (dt_string_vector) --> { \"a\", \"\" }\n"
+            "m (dt_int16_vector2D) -->     { \n"
+            "        { 1, 2 }\n"
+            "        {  }\n"
+            "    }\n"
+            "b (dt_buffer) -->  [Buffer of Size 10]\n");
+  ByteStream two;
+  two.AddInt16Vector2D("m", {{7}});
+  EXPECT_EQ(Dump(two, false),
+            "Type: dt_int16_vector2D, Key: m, Values Size: 18, Entry Size 28\n"
+            "    { \n"
+            "        { 7 }\n"
+            "    }\n");
+}
+
+TEST(ByteStreamDump, CodesWithoutValuesAndInvalidRecords) {
+  ByteStream bs;
+  ByteStreamBuffer vec3("p", dt_vec3, 12);
+  bs.AddRecord(vec3);
+  EXPECT_EQ(Dump(bs, true), "p (dt_vec3) --> ");
+  ByteStreamBuffer invalid("k", dt_last, 1);
+  CaptureStdout();
+  bs.LogRecord(invalid, 0, true);
+  EXPECT_EQ(GetCapturedStdout(), "");
+  EXPECT_EQ(invalid.ValueToString<std::string>(), "");
+  EXPECT_EQ(invalid.VectorValueToString<int32_t>(), "{}");
+  EXPECT_EQ(invalid.Vector2DValueToString<int32_t>(4), "{}");
+}
+
+TEST(ByteStreamDump, NestedContainersAndStreamVectors) {
+  ByteStream inner;
+  inner.AddInt32("n", 1);
+  ByteStream outer;
+  outer.AddStream("c", inner);
+  std::vector<ByteStream> kids(2);
+  kids[0].AddString("a", "x");
+  kids[1].AddString("b", "y");
+  outer.AddStreamVector("kids", kids);
+  EXPECT_EQ(Dump(outer, true),
+            "c (dt_stream) --> \n"
+            "    n (dt_int32) --> 1\n"
+            "kids (dt_stream_vector) --> \n"
+            "    ------------ [0] ------------\n"
+            "    a (dt_string) --> \"x\"\n"
+            "    ------------ [1] ------------\n"
+            "    b (dt_string) --> \"y\"\n");
+  EXPECT_EQ(Dump(outer, false, 4),
+            "    Type: dt_stream, Key: c, Values Size: 38, Entry Size 48\n"
+            "        Type: dt_int32, Key: n, Values Size: 4, Entry Size 14\n"
+            "            1\n"
+            "    Type: dt_stream_vector, Key: kids, Values Size: 102, Entry Size 115\n"
+            "        ------------ [0] ------------\n"
+            "        Type: dt_string, Key: a, Values Size: 1, Entry Size 11\n"
+            "            \"x\"\n"
+            "        ------------ [1] ------------\n"
+            "        Type: dt_string, Key: b, Values Size: 1, Entry Size 11\n"
+            "            \"y\"\n");
+}
+
+TEST(ByteStreamDump, LogInfoOfADamagedTypeCode) {
+  bstest::Bytes image = bstest::Image({bstest::Record(200, "odd", {'x'})});
+  ByteStream bs(true);
+  ASSERT_TRUE(bs.LoadStream(image.data(), image.size()));
+  CaptureStdout();
+  bs.LogInfo();
+  EXPECT_EQ(GetCapturedStdout(), "Type: dt_invalid, Key: odd, Values Size: 1, Entry Size 13\n");
+  EXPECT_EQ(Dump(bs, false), "");
+}
