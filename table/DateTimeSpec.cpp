@@ -139,70 +139,78 @@ bool DateTimeSpec::Set(const std::string& format) {
 
 void DateTimeSpec::Clear() { *this = DateTimeSpec(); }
 
-}  // namespace IO_Datetimes
-
-namespace IO_Datetimes {
-
 namespace {
 
-// Appends v as printf's "%0<width>i" (width 1: "%i").
-void AppendNumber(std::string& out, int64_t v, int width) {
-  char digits[24];
-  int n = 0;
-  uint64_t magnitude = v < 0 ? 0 - uint64_t(v) : uint64_t(v);
-  do {
-    digits[n++] = char('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  if (v < 0) {
-    out += '-';
-    --width;
+// A printed date-time or format code. The buffer holds the longest possible one: eight
+// 32-bit numbers of at most 11 characters, five separators and an am/pm token.
+class Text {
+ public:
+  // A separator or letter; 0 (an absent separator) writes nothing.
+  void Put(char c) {
+    if (c != 0) buffer_[size_++] = c;
   }
-  for (int pad = width - n; pad > 0; --pad) out += '0';
-  while (n > 0) out += digits[--n];
-}
+  void Put(const char* s) {
+    while (*s) buffer_[size_++] = *s++;
+  }
+  // v as printf's "%0<width>i" (width 1: "%i").
+  void Number(int64_t v, int width) {
+    char digits[24];
+    int n = 0;
+    uint64_t magnitude = v < 0 ? 0 - uint64_t(v) : uint64_t(v);
+    do {
+      digits[n++] = char('0' + magnitude % 10);
+      magnitude /= 10;
+    } while (magnitude != 0);
+    if (v < 0) {
+      Put('-');
+      --width;
+    }
+    for (int pad = width - n; pad > 0; --pad) Put('0');
+    while (n > 0) Put(digits[--n]);
+  }
+  std::string str() const { return std::string(buffer_, size_); }
 
-void AppendSep(std::string& out, char sep) {
-  if (sep != 0) out += sep;
-}
+ private:
+  char buffer_[128];
+  size_t size_ = 0;
+};
 
 }  // namespace
 
 std::string DateTimeSpec::Description() const {
-  std::string out;
+  Text out;
   if (HasDate()) {
     const char* tokens[3] = {(dateFlags & kYearTwoDigits) ? "yy" : "yyyy",
                              (dateFlags & kMonthTwoDigits) ? "mm" : "m",
                              (dateFlags & kDayTwoDigits) ? "dd" : "d"};
     DateField order[3];
     for (int i = 0, n = DateOrder(order); i < n; ++i) {
-      if (i > 0) AppendSep(out, dateSep);
-      out += tokens[order[i]];
+      if (i > 0) out.Put(dateSep);
+      out.Put(tokens[order[i]]);
     }
   }
   if (HasTime()) {
-    AppendSep(out, dateTimeSep);
-    const char* hour = (timeFlags & kClock24) ? "HH" : "hh";
-    out.append(hour, (timeFlags & kHourTwoDigits) ? 2 : 1);
-    AppendSep(out, timeSep);
-    out += (timeFlags & kMinuteTwoDigits) ? "mm" : "m";
+    out.Put(dateTimeSep);
+    out.Put((timeFlags & kClock24) ? ((timeFlags & kHourTwoDigits) ? "HH" : "H")
+                                   : ((timeFlags & kHourTwoDigits) ? "hh" : "h"));
+    out.Put(timeSep);
+    out.Put((timeFlags & kMinuteTwoDigits) ? "mm" : "m");
     if (timeFlags & kSecondPresent) {
-      AppendSep(out, timeSep);
-      out += (timeFlags & kSecondTwoDigits) ? "ss" : "s";
+      out.Put(timeSep);
+      out.Put((timeFlags & kSecondTwoDigits) ? "ss" : "s");
       static const char* const kFractions[] = {"", ".mss", ".uss", ".nss"};
-      out += kFractions[FractionDigits() / 3];
+      out.Put(kFractions[FractionDigits() / 3]);
     }
     if (timeFlags & kAmpm) {
-      AppendSep(out, ampmSep);
-      out += (timeFlags & kAmpmLower) ? "ampm" : "AMPM";
+      out.Put(ampmSep);
+      out.Put((timeFlags & kAmpmLower) ? "ampm" : "AMPM");
     }
   }
-  return out;
+  return out.str();
 }
 
 std::string DateTimeSpec::DatetimeToString(const DateTime& dt) const {
-  std::string out;
-  out.reserve(32);
+  Text out;
   if (HasDate()) {
     bool short_year = dateFlags & kYearTwoDigits;
     const int values[3] = {short_year ? dt.year % 100 : dt.year, dt.month, dt.day};
@@ -210,34 +218,34 @@ std::string DateTimeSpec::DatetimeToString(const DateTime& dt) const {
                            (dateFlags & kDayTwoDigits) ? 2 : 1};
     DateField order[3];
     for (int i = 0, n = DateOrder(order); i < n; ++i) {
-      if (i > 0) AppendSep(out, dateSep);
-      AppendNumber(out, values[order[i]], widths[order[i]]);
+      if (i > 0) out.Put(dateSep);
+      out.Number(values[order[i]], widths[order[i]]);
     }
   }
   if (HasTime()) {
-    AppendSep(out, dateTimeSep);
+    out.Put(dateTimeSep);
     int hour = dt.hour;
     if (!(timeFlags & kClock24)) hour = hour == 0 ? 12 : hour > 12 ? hour - 12 : hour;
-    AppendNumber(out, hour, (timeFlags & kHourTwoDigits) ? 2 : 1);
-    AppendSep(out, timeSep);
-    AppendNumber(out, dt.minute, (timeFlags & kMinuteTwoDigits) ? 2 : 1);
+    out.Number(hour, (timeFlags & kHourTwoDigits) ? 2 : 1);
+    out.Put(timeSep);
+    out.Number(dt.minute, (timeFlags & kMinuteTwoDigits) ? 2 : 1);
     if (timeFlags & kSecondPresent) {
-      AppendSep(out, timeSep);
-      AppendNumber(out, dt.second, (timeFlags & kSecondTwoDigits) ? 2 : 1);
+      out.Put(timeSep);
+      out.Number(dt.second, (timeFlags & kSecondTwoDigits) ? 2 : 1);
       int digits = FractionDigits();
       if (digits > 0) {
         static const int kDivisors[] = {1, 1000000, 1000, 1};
-        out += '.';
-        AppendNumber(out, dt.subsecond / kDivisors[digits / 3], digits);
+        out.Put('.');
+        out.Number(dt.subsecond / kDivisors[digits / 3], digits);
       }
     }
     if (timeFlags & kAmpm) {
-      AppendSep(out, ampmSep);
+      out.Put(ampmSep);
       bool am = dt.hour < 12;
-      out += (timeFlags & kAmpmLower) ? (am ? "am" : "pm") : (am ? "AM" : "PM");
+      out.Put((timeFlags & kAmpmLower) ? (am ? "am" : "pm") : (am ? "AM" : "PM"));
     }
   }
-  return out;
+  return out.str();
 }
 
 }  // namespace IO_Datetimes

@@ -1,0 +1,160 @@
+// Date-time text speed against the C library.
+//
+// Parse: an ISO date-time text ("2024-05-06 07:08:09") to nanoseconds since 1970, by
+// DetectDatetime (which also finds the layout) + ToDatetime64_ns, against strptime with the
+// layout given + timegm. Format: nanoseconds to the same text, by FromDatetime64_ns +
+// DatetimeToString, against gmtime_r + strftime (both give a std::string). The program ends
+// with the ratio of each case to its anchor (below 1: faster than the C library).
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "table/IO_Datetimes.h"
+
+using namespace IO_Datetimes;
+
+namespace {
+
+constexpr int64_t kNs = 1000000000;
+
+// Whole-second instants between 1970 and 2100, so both sides can represent them.
+const std::vector<int64_t>& Instants() {
+  static std::vector<int64_t> instants = [] {
+    std::mt19937_64 random(42);
+    std::vector<int64_t> v(4096);
+    for (auto& ns : v) ns = int64_t(random() % 4102444800ULL) * kNs;
+    return v;
+  }();
+  return instants;
+}
+
+const std::vector<std::string>& Texts() {
+  static std::vector<std::string> texts = [] {
+    std::vector<std::string> v;
+    char text[32];
+    for (int64_t ns : Instants()) {
+      std::time_t seconds = std::time_t(ns / kNs);
+      std::tm tm;
+      gmtime_r(&seconds, &tm);
+      std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+      v.push_back(text);
+    }
+    return v;
+  }();
+  return texts;
+}
+
+void BM_ParseDetect(benchmark::State& state) {
+  const auto& texts = Texts();
+  DatetimeParser parser;
+  int64_t sum = 0;
+  for (auto _ : state) {
+    for (const std::string& text : texts) {
+      int consumed;
+      int64_t ns = 0;
+      if (parser.DetectDatetime(text.data(), text.size(), consumed)) parser.dt.ToDatetime64_ns(ns);
+      sum += ns;
+    }
+  }
+  benchmark::DoNotOptimize(sum);
+  state.SetItemsProcessed(int64_t(state.iterations() * texts.size()));
+}
+
+void BM_ParseStrptimeTimegm(benchmark::State& state) {
+  const auto& texts = Texts();
+  int64_t sum = 0;
+  for (auto _ : state) {
+    for (const std::string& text : texts) {
+      std::tm tm{};
+      int64_t ns = 0;
+      if (strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &tm)) ns = int64_t(timegm(&tm)) * kNs;
+      sum += ns;
+    }
+  }
+  benchmark::DoNotOptimize(sum);
+  state.SetItemsProcessed(int64_t(state.iterations() * texts.size()));
+}
+
+void BM_FormatSpec(benchmark::State& state) {
+  const auto& instants = Instants();
+  DateTimeSpec spec;
+  spec.Set("yyyy-mm-dd HH:mm:ss");
+  size_t length = 0;
+  for (auto _ : state) {
+    for (int64_t ns : instants) {
+      DateTime t;
+      t.FromDatetime64_ns(ns);
+      std::string text = spec.DatetimeToString(t);
+      length += text.size();
+    }
+  }
+  benchmark::DoNotOptimize(length);
+  state.SetItemsProcessed(int64_t(state.iterations() * instants.size()));
+}
+
+void BM_FormatGmtimeStrftime(benchmark::State& state) {
+  const auto& instants = Instants();
+  size_t length = 0;
+  for (auto _ : state) {
+    for (int64_t ns : instants) {
+      std::time_t seconds = std::time_t(ns / kNs);
+      std::tm tm;
+      gmtime_r(&seconds, &tm);
+      char buffer[32];
+      std::string text(buffer, std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &tm));
+      length += text.size();
+    }
+  }
+  benchmark::DoNotOptimize(length);
+  state.SetItemsProcessed(int64_t(state.iterations() * instants.size()));
+}
+
+BENCHMARK(BM_ParseDetect);
+BENCHMARK(BM_ParseStrptimeTimegm);
+BENCHMARK(BM_FormatSpec);
+BENCHMARK(BM_FormatGmtimeStrftime);
+
+// Keeps the time per text of every case and prints each case's ratio to its anchor.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      auto it = run.counters.find("items_per_second");
+      if (it != run.counters.end() && it->second.value > 0) {
+        perText_[run.benchmark_name()] = 1e9 / it->second.value;
+      }
+    }
+  }
+
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    std::printf("\nns per text and ratio to the anchor:\n");
+    Ratio("BM_ParseDetect", "BM_ParseStrptimeTimegm");
+    Ratio("BM_FormatSpec", "BM_FormatGmtimeStrftime");
+  }
+
+ private:
+  void Ratio(const std::string& name, const std::string& anchor) {
+    if (!perText_.count(name) || !perText_.count(anchor)) return;
+    std::printf("  %-16s %8.1f ns  anchor %-24s %8.1f ns  ratio %.3f\n", name.c_str(),
+                perText_[name], anchor.c_str(), perText_[anchor], perText_[name] / perText_[anchor]);
+  }
+
+  std::map<std::string, double> perText_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}
