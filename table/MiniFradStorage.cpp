@@ -259,8 +259,9 @@ std::pair<uint64_t, uint64_t> MiniFrad::GetCMintRange(int64_t col) const {
 }
 
 std::pair<uint64_t, uint64_t> MiniFrad::GetSize(int64_t r0, int64_t r1) const {
-  const int64_t lo = (r0 >= 0 && r0 <= NbRows) ? r0 : 0;
-  const int64_t hi = (r1 >= 0 && r1 <= NbRows) ? r1 : NbRows - 1;
+  // Rows past the last one count as the last one: a range never holds rows that do not exist.
+  const int64_t lo = (r0 >= 0 && r0 < NbRows) ? r0 : 0;
+  const int64_t hi = (r1 >= 0 && r1 < NbRows) ? r1 : NbRows - 1;
   const uint64_t tile = hi >= lo ? RowStride * static_cast<uint64_t>(hi - lo + 1) : 0;
   uint64_t text = 0;
   if (NbRows > 0 && NbCols > 0 && cMintSize > 0) {

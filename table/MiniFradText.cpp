@@ -138,7 +138,6 @@ bool MiniFrad::AddRow(const std::vector<std::string>& texts) {
     const bool missing = c >= static_cast<int64_t>(texts.size());
     ParseCell(c, r, missing ? nullptr : texts[c].data(), missing ? 0 : texts[c].size(), missing);
   }
-  SyncByteStream();
   return true;
 }
 

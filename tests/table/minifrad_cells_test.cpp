@@ -261,6 +261,22 @@ TEST(MiniFradCells, GrowingAndShrinkingRowsKeepsCells) {
   EXPECT_EQ(t.cTileSize, 0u);
 }
 
+using Range = std::pair<uint64_t, uint64_t>;
+
+TEST(MiniFradCells, SizesOfRowRanges) {
+  MiniFrad t = MakeTable({2, 6, 6});
+  ASSERT_TRUE(t.AddRow({"1", "a", "xyz"}));
+  ASSERT_TRUE(t.AddRow({"2", "bb", ""}));
+  ASSERT_TRUE(t.AddRow({"3", "ccc", "q"}));
+  EXPECT_EQ(t.GetSize(0, 2), Range(72, 10));
+  EXPECT_EQ(t.GetSize(1, 1), Range(24, 2));
+  EXPECT_EQ(t.GetSize(-4, 3), Range(72, 10));
+  const auto range = t.GetCMintRange(1, 2, 1);
+  EXPECT_EQ(range.second - range.first, 5u);
+  EXPECT_EQ(t.GetCMintRange(0), Range(0, 0));
+  EXPECT_EQ(t.GetCMintRange(9), Range(0, 0));
+}
+
 TEST(MiniFradCells, NewColumnSizes) {
   MiniFrad t = MakeTable({2});
   ASSERT_TRUE(t.AddRow({"1"}));

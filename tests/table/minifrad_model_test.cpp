@@ -230,9 +230,9 @@ class ModelRun {
 class MiniFradModel : public ::testing::TestWithParam<Storage> {};
 
 TEST_P(MiniFradModel, RandomOperationsMatchTheReference) {
-  for (uint64_t seed = 1; seed <= 12; ++seed) {
+  for (uint64_t seed = 1; seed <= 30; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
-    ModelRun(GetParam(), seed).Run(160);
+    ModelRun(GetParam(), seed).Run(250);
     if (HasFailure()) return;
   }
 }

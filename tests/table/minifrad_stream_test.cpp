@@ -339,6 +339,10 @@ TEST(MiniFradStream, FileBackedTables) {
   ASSERT_TRUE(t.Set(0, {"id", "name"}, {2, 6}, {}));
   EXPECT_EQ(t.cTileSize, 0u);
   EXPECT_EQ(t.cMintSize, 0u);
+  // The files' spare bytes never reach an image of the table.
+  ByteStream empty = t.ToByteStream("", "");
+  EXPECT_EQ(empty.GetRecordValueSize(kKeyTile), 0u);
+  EXPECT_EQ(empty.GetRecordValueSize(kKeyMint), 0u);
   for (int r = 0; r < 20; ++r) ASSERT_TRUE(t.AddRow({std::to_string(r), "car" + std::to_string(r)}));
   auto fileBytes = [](const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -366,6 +370,13 @@ TEST(MiniFradStream, FileBackedTables) {
   EXPECT_EQ(t.cTileSize, 0u);
   ASSERT_TRUE(t.AddRow({"1", "a"}));
   EXPECT_EQ(t.cTileSize, 14u);
+  // Moving keeps the mapped blocks valid and leaves the source empty.
+  MiniFrad moved = std::move(t);
+  EXPECT_EQ(t.Mode, 0u);
+  EXPECT_EQ(moved.Mode, 3u);
+  ASSERT_TRUE(moved.AddRow({"2", "b"}));
+  ASSERT_TRUE(moved.ToString(1, 1, out));
+  EXPECT_EQ(out, "b");
 
   MiniFrad heap;
   heap.New("h", dir.File("no-such-dir"));
