@@ -5,15 +5,14 @@
 // layout given + timegm. Format: nanoseconds to the same text, by FromDatetime64_ns +
 // DatetimeToString, against gmtime_r + strftime (both give a std::string). The program ends
 // with the ratio of each case to its anchor (below 1: faster than the C library).
-#include <cstdio>
 #include <ctime>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
+#include "bench/RatioReporter.h"
 #include "table/IO_Datetimes.h"
 
 using namespace IO_Datetimes;
@@ -62,7 +61,7 @@ void BM_ParseDetect(benchmark::State& state) {
     }
   }
   benchmark::DoNotOptimize(sum);
-  state.SetItemsProcessed(int64_t(state.iterations() * texts.size()));
+  PerUnit(state, "ns_per_text", double(texts.size()));
 }
 
 void BM_ParseStrptimeTimegm(benchmark::State& state) {
@@ -77,7 +76,7 @@ void BM_ParseStrptimeTimegm(benchmark::State& state) {
     }
   }
   benchmark::DoNotOptimize(sum);
-  state.SetItemsProcessed(int64_t(state.iterations() * texts.size()));
+  PerUnit(state, "ns_per_text", double(texts.size()));
 }
 
 void BM_FormatSpec(benchmark::State& state) {
@@ -94,7 +93,7 @@ void BM_FormatSpec(benchmark::State& state) {
     }
   }
   benchmark::DoNotOptimize(length);
-  state.SetItemsProcessed(int64_t(state.iterations() * instants.size()));
+  PerUnit(state, "ns_per_text", double(instants.size()));
 }
 
 void BM_FormatGmtimeStrftime(benchmark::State& state) {
@@ -111,7 +110,7 @@ void BM_FormatGmtimeStrftime(benchmark::State& state) {
     }
   }
   benchmark::DoNotOptimize(length);
-  state.SetItemsProcessed(int64_t(state.iterations() * instants.size()));
+  PerUnit(state, "ns_per_text", double(instants.size()));
 }
 
 BENCHMARK(BM_ParseDetect);
@@ -119,41 +118,13 @@ BENCHMARK(BM_ParseStrptimeTimegm);
 BENCHMARK(BM_FormatSpec);
 BENCHMARK(BM_FormatGmtimeStrftime);
 
-// Keeps the time per text of every case and prints each case's ratio to its anchor.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      auto it = run.counters.find("items_per_second");
-      if (it != run.counters.end() && it->second.value > 0) {
-        perText_[run.benchmark_name()] = 1e9 / it->second.value;
-      }
-    }
-  }
-
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    std::printf("\nns per text and ratio to the anchor:\n");
-    Ratio("BM_ParseDetect", "BM_ParseStrptimeTimegm");
-    Ratio("BM_FormatSpec", "BM_FormatGmtimeStrftime");
-  }
-
- private:
-  void Ratio(const std::string& name, const std::string& anchor) {
-    if (!perText_.count(name) || !perText_.count(anchor)) return;
-    std::printf("  %-16s %8.1f ns  anchor %-24s %8.1f ns  ratio %.3f\n", name.c_str(),
-                perText_[name], anchor.c_str(), perText_[anchor], perText_[name] / perText_[anchor]);
-  }
-
-  std::map<std::string, double> perText_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  RatioReporter reporter("ns_per_text", "text",
+                         {{"BM_ParseDetect", "BM_ParseStrptimeTimegm"},
+                          {"BM_FormatSpec", "BM_FormatGmtimeStrftime"}});
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;

@@ -13,6 +13,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/RatioReporter.h"
 #include "record/ByteStream.h"
 #include "table/IO_Datetimes.h"
 #include "table/MiniFrad.h"
@@ -59,9 +60,7 @@ MiniFrad Filled(size_t n) {
 }
 
 void PerRow(benchmark::State& state, size_t rows) {
-  state.counters["ns_per_row"] = benchmark::Counter(
-      static_cast<double>(state.iterations() * rows),
-      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  PerUnit(state, "ns_per_row", static_cast<double>(rows));
 }
 
 void BM_AddRow(benchmark::State& state) {
@@ -146,42 +145,16 @@ BENCHMARK(BM_AddRow)->Arg(100000)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MemcpyBlocks)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ToByteStream)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
-// Collects ns per row of every case and prints each case's ratio to its anchor.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      auto it = run.counters.find("ns_per_row");
-      if (it != run.counters.end()) perRow_[run.benchmark_name()] = it->second.value * 1e9;
-    }
-  }
-
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    std::printf("\nns per row and ratio to the anchor:\n");
-    Ratio("BM_AddRow/1000", "BM_ParseFloor/1000");
-    Ratio("BM_AddRow/10000", "BM_ParseFloor/10000");
-    Ratio("BM_AddRow/100000/iterations:1", "BM_ParseFloor/100000");
-    Ratio("BM_ToByteStream/10000", "BM_MemcpyBlocks/10000");
-    Ratio("BM_ToByteStream/100000", "BM_MemcpyBlocks/100000");
-  }
-
- private:
-  void Ratio(const std::string& name, const std::string& anchor) {
-    if (!perRow_.count(name) || !perRow_.count(anchor)) return;
-    std::printf("  %-32s %10.1f ns/row  anchor %-24s %8.1f ns/row  ratio %.2f\n", name.c_str(),
-                perRow_[name], anchor.c_str(), perRow_[anchor], perRow_[name] / perRow_[anchor]);
-  }
-
-  std::map<std::string, double> perRow_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  RatioReporter reporter("ns_per_row", "row",
+                         {{"BM_AddRow/1000", "BM_ParseFloor/1000"},
+                          {"BM_AddRow/10000", "BM_ParseFloor/10000"},
+                          {"BM_AddRow/100000/iterations:1", "BM_ParseFloor/100000"},
+                          {"BM_ToByteStream/10000", "BM_MemcpyBlocks/10000"},
+                          {"BM_ToByteStream/100000", "BM_MemcpyBlocks/100000"}});
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;

@@ -10,8 +10,11 @@
 
 #include "table/ColumnTypes.h"
 #include "table/DateTime.h"
+#include "table/datetime_util.h"
 
 using IO_Datetimes::DateTime;
+using datetimetest::Make;
+using datetimetest::Ns;
 
 namespace {
 
@@ -27,25 +30,6 @@ int64_t Timegm(int year, int month, int day, int hour = 0, int minute = 0, int s
   tm.tm_min = minute;
   tm.tm_sec = second;
   return int64_t(timegm(&tm));
-}
-
-DateTime Make(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
-              int subsecond = 0) {
-  DateTime t;
-  t.year = year;
-  t.month = month;
-  t.day = day;
-  t.hour = hour;
-  t.minute = minute;
-  t.second = second;
-  t.subsecond = subsecond;
-  return t;
-}
-
-int64_t Ns(DateTime t) {
-  int64_t ns;
-  t.ToDatetime64_ns(ns);
-  return ns;
 }
 
 // The spreadsheet serial day of a date, counted by the C library: days since 1899-12-30

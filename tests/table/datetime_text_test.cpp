@@ -9,30 +9,13 @@
 
 #include "table/ColumnTypes.h"
 #include "table/IO_Datetimes.h"
+#include "table/datetime_util.h"
 
 using namespace IO_Datetimes;
+using datetimetest::Fields;
+using datetimetest::Make;
 
 namespace {
-
-DateTime Make(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
-              int subsecond = 0) {
-  DateTime t;
-  t.year = year;
-  t.month = month;
-  t.day = day;
-  t.hour = hour;
-  t.minute = minute;
-  t.second = second;
-  t.subsecond = subsecond;
-  return t;
-}
-
-std::string Fields(const DateTime& t) {
-  char text[96];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%09d", t.year, t.month, t.day,
-                t.hour, t.minute, t.second, t.subsecond);
-  return text;
-}
 
 struct Detection {
   const char* text;
