@@ -121,15 +121,6 @@ bool ByteStream::ValidateStream(char* data, uint64_t length) {
   return LoadU64(data + kWord * (n + 1)) == length;
 }
 
-bool ByteStream::Validate(const std::string& path) {
-  AppCore::FileEngine engine(true);
-  if (!engine.OpenFile(path, "r")) {
-    std::printf("Failed to open file: %s\n", path.c_str());
-    return false;
-  }
-  return ValidateStream(reinterpret_cast<char*>(engine.view), engine.mm.fileSize);
-}
-
 // ---- lookups ----
 
 std::string ByteStream::GetRecordKey(uint64_t i) const {

@@ -308,7 +308,9 @@ class ByteStream {
                   std::vector<std::vector<T>>& out) const;
   template <class WriteFn>
   char* Put(const std::string& key, ByteStreamDataType type, uint64_t valueSize,
-            WriteFn write, bool mayDetach = true);
+            WriteFn write, bool mayDetach = true, bool fromImage = false);
+  bool InImage(const void* bytes) const;
+  bool ViewsImageOf(const ByteStream& other) const;
   const ByteStreamBuffer* Find(const std::string& key, ByteStreamDataType type) const;
   char* ImageData() const;
   bool ResizeImage(uint64_t newSize);

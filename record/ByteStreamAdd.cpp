@@ -22,15 +22,17 @@ auto CopyFrom(const void* src, uint64_t size) {
 // Stores a record of `type` with a `valueSize`-byte value under `key`, replacing the key's
 // record whatever its type, and lets `write` fill the value. Returns the value's place (null
 // for a read-only container). In modes 2 and 3 the record is made in place; when that fails
-// the container leaves the contiguous mode (when `mayDetach`) or nothing is stored.
-// Throws std::bad_alloc when the record length does not fit in 64 bits.
+// the container leaves the contiguous mode (when `mayDetach`) or nothing is stored. A value
+// read from this container's own image (`fromImage`) is staged in a separate record first,
+// because making room in place may move the image under it. Throws std::bad_alloc when the
+// record length does not fit in 64 bits.
 template <class WriteFn>
 char* ByteStream::Put(const std::string& key, ByteStreamDataType type, uint64_t valueSize,
-                      WriteFn write, bool mayDetach) {
+                      WriteFn write, bool mayDetach, bool fromImage) {
   if (readOnly) return nullptr;
   uint64_t recordSize;
   if (!bsformat::RecordSize(key.size(), valueSize, &recordSize)) throw std::bad_alloc();
-  if (mode == 2 || mode == 3) {
+  if ((mode == 2 || mode == 3) && !fromImage) {
     int64_t index = WriteAlloc(key, type, valueSize);
     if (index >= 0) {
       char* value = records[index].GetValue();
@@ -94,7 +96,7 @@ void ByteStream::AddBuffer(const std::string& key, const AppCore::CharBuffer& va
 
 void ByteStream::AddBuffer(const std::string& key, const void* data, uint64_t size) {
   if (data == nullptr && size > 0) return;  // nothing to copy the bytes from
-  Put(key, dt_buffer, size, CopyFrom(data, size));
+  Put(key, dt_buffer, size, CopyFrom(data, size), true, InImage(data));
 }
 
 char* ByteStream::AddBuffer(const std::string& key, uint64_t size) {
@@ -109,7 +111,21 @@ void ByteStream::AddStream(const std::string& key, const ByteStream& value) {
     AddStream(key, GetCopy());
     return;
   }
-  Put(key, dt_stream, value.GetStreamSize(), [&](char* dst) { value.GetStream(dst); });
+  Put(key, dt_stream, value.GetStreamSize(), [&](char* dst) { value.GetStream(dst); }, true,
+      ViewsImageOf(value));
+}
+
+bool ByteStream::InImage(const void* bytes) const {
+  const char* image = ImageData();
+  const char* p = static_cast<const char*>(bytes);
+  return image != nullptr && p >= image && p < image + streamSize;
+}
+
+bool ByteStream::ViewsImageOf(const ByteStream& other) const {
+  for (const auto& record : other.records) {
+    if (InImage(record.data)) return true;
+  }
+  return false;
 }
 
 // ---- vectors ----
@@ -166,32 +182,44 @@ void ByteStream::AddStringVector(const std::string& key, const std::vector<std::
 
 void ByteStream::AddStreamVector(const std::string& key, const std::vector<ByteStream>& values) {
   uint64_t bytes = 0;
-  for (const auto& child : values) bytes += child.GetStreamSize();
-  Put(key, dt_stream_vector, bsformat::ItemListSize(values.size(), bytes), [&](char* dst) {
-    bsformat::WriteItemList(
-        dst, values.size(), [&](uint64_t i) { return values[i].GetStreamSize(); },
-        [&](uint64_t i, char* at) { values[i].GetStream(at); });
-  });
+  bool fromImage = false;
+  for (const auto& child : values) {
+    bytes += child.GetStreamSize();
+    fromImage = fromImage || ViewsImageOf(child);
+  }
+  Put(
+      key, dt_stream_vector, bsformat::ItemListSize(values.size(), bytes),
+      [&](char* dst) {
+        bsformat::WriteItemList(
+            dst, values.size(), [&](uint64_t i) { return values[i].GetStreamSize(); },
+            [&](uint64_t i, char* at) { values[i].GetStream(at); });
+      },
+      true, fromImage);
 }
 
 void ByteStream::AddBufferVector(const std::string& key, const std::vector<char*>& data,
                                  const std::vector<uint64_t>& sizes) {
   if (data.size() != sizes.size()) return;
   uint64_t bytes = 0, valueSize;
+  bool fromImage = false;
   for (size_t i = 0; i < sizes.size(); ++i) {
     if (data[i] == nullptr && sizes[i] > 0) return;  // nothing to copy the bytes from
     if (!CheckedAdd(bytes, sizes[i], &bytes)) throw std::bad_alloc();
+    fromImage = fromImage || InImage(data[i]);
   }
   if (!CheckedAdd(bsformat::ItemListSize(sizes.size(), 0), bytes, &valueSize)) {
     throw std::bad_alloc();
   }
-  Put(key, dt_buffer_vector, valueSize, [&](char* dst) {
-    bsformat::WriteItemList(
-        dst, sizes.size(), [&](uint64_t i) { return sizes[i]; },
-        [&](uint64_t i, char* at) {
-          if (sizes[i] > 0) std::memcpy(at, data[i], sizes[i]);
-        });
-  });
+  Put(
+      key, dt_buffer_vector, valueSize,
+      [&](char* dst) {
+        bsformat::WriteItemList(
+            dst, sizes.size(), [&](uint64_t i) { return sizes[i]; },
+            [&](uint64_t i, char* at) {
+              if (sizes[i] > 0) std::memcpy(at, data[i], sizes[i]);
+            });
+      },
+      true, fromImage);
 }
 
 // ---- 2-D arrays ----

@@ -47,12 +47,26 @@ uint64_t InflateLimit(uint64_t packed) {
   return packed > UINT64_MAX / kMaxRatio ? UINT64_MAX : packed * kMaxRatio;
 }
 
+// Maps the file at `path` for reading into `engine`, printing the container's message when
+// it cannot.
+bool OpenForReading(AppCore::FileEngine& engine, const std::string& path) {
+  if (engine.OpenFile(path, "r")) return true;
+  std::printf("Failed to open file: %s\n", path.c_str());
+  return false;
+}
+
 bool SamePath(const std::string& a, const std::string& b) {
   std::error_code error;
   return !a.empty() && !b.empty() && std::filesystem::equivalent(a, b, error);
 }
 
 }  // namespace
+
+bool ByteStream::Validate(const std::string& path) {
+  AppCore::FileEngine engine(true);
+  return OpenForReading(engine, path) &&
+         ValidateStream(reinterpret_cast<char*>(engine.view), engine.mm.fileSize);
+}
 
 bool ByteStream::Save(const std::string& path) const {
   // Writing over the file this container maps would pull the bytes away under its own
@@ -79,10 +93,7 @@ bool ByteStream::Save(const std::string& path) const {
 
 bool ByteStream::Read(const std::string& path) {
   AppCore::FileEngine fresh(true);
-  if (!fresh.OpenFile(path, "r")) {
-    std::printf("Failed to open file: %s\n", path.c_str());
-    return false;
-  }
+  if (!OpenForReading(fresh, path)) return false;
   char* data = reinterpret_cast<char*>(fresh.view);
   uint64_t length = fresh.mm.fileSize;
   // Check before touching anything, so that a bad file leaves the container as it was.
@@ -181,9 +192,6 @@ bool ByteStream::LoadCompressedStream(char* bytes, uint64_t length) {
 
 bool ByteStream::ReadCompressed(const std::string& path) {
   AppCore::FileEngine in(true);
-  if (!in.OpenFile(path, "r")) {
-    std::printf("Failed to open file: %s\n", path.c_str());
-    return false;
-  }
-  return LoadCompressedStream(reinterpret_cast<char*>(in.view), in.mm.fileSize);
+  return OpenForReading(in, path) &&
+         LoadCompressedStream(reinterpret_cast<char*>(in.view), in.mm.fileSize);
 }

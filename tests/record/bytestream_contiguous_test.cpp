@@ -290,3 +290,34 @@ TEST(ByteStreamContiguous, AFileThatCannotGrowKeepsItsBytesOrTheAddMovesToMemory
   EXPECT_EQ(ImageOf(check), image);
   EXPECT_EQ(check.records.size(), 3u);
 }
+
+TEST(ByteStreamContiguous, AddsWhoseSourceIsTheImageItself) {
+  // Making room in place may move the image; values read from it are staged first.
+  ByteStream bs, model;
+  ASSERT_TRUE(bs.PreAllocate({}, ""));
+  for (ByteStream* s : {&bs, &model}) {
+    ByteStream inner;
+    inner.AddString("name", std::string(300, 'n'));
+    s->AddStream("inner", inner);
+    s->AddBuffer("block", std::string(500, 'b').data(), 500);
+  }
+  for (ByteStream* s : {&bs, &model}) {
+    ByteStream view(true);
+    ASSERT_TRUE(s->GetStream("inner", view));  // views the container's own bytes
+    s->AddStream("again", view);
+    std::vector<ByteStream> kids;
+    kids.push_back(std::move(view));
+    s->AddStreamVector("kids", kids);
+    uint64_t size = 0;
+    char* block = s->GetBufferPtr("block", size);
+    s->AddBuffer("copy", block, size);
+    block = s->GetBufferPtr("block", size);
+    s->AddBufferVector("pieces", {block, block + 10}, {10, 20});
+  }
+  EXPECT_EQ(bs.mode, 2u);
+  EXPECT_EQ(ImageOf(bs), ImageOf(model));
+  std::vector<char*> data;
+  std::vector<uint64_t> sizes;
+  ASSERT_TRUE(bs.GetBufferVector("pieces", data, sizes));
+  EXPECT_EQ(std::string(data[1], sizes[1]), std::string(20, 'b'));
+}
