@@ -305,6 +305,8 @@ TEST(ByteStreamContiguous, AddsWhoseSourceIsTheImageItself) {
     ByteStream view(true);
     ASSERT_TRUE(s->GetStream("inner", view));  // views the container's own bytes
     s->AddStream("again", view);
+    // The add may have moved the image: views taken before it are gone.
+    ASSERT_TRUE(s->GetStream("inner", view));
     std::vector<ByteStream> kids;
     kids.push_back(std::move(view));
     s->AddStreamVector("kids", kids);
