@@ -1,28 +1,22 @@
-// zThread throughput against its anchors, in the same run: pigz -6 -p N on the same bytes
-// (read from tmpfs, written to a pipe) and one-thread zlib at level 6.
-//
-// Counters of BM_zThread:
-//   ratio       input bytes / output bytes
-//   segments    segments actually used (one hardware thread is left free)
-//   vs_zlib1    one-thread zlib time / zThread time (above 1: zThread is faster)
-//   vs_pigz     pigz -p N time / zThread time
-// BM_Pigz and BM_Zlib1 report the anchors' own ratio and throughput.
+// zThread throughput against its anchors in the same run: pigz -6 -p N on the same bytes
+// (read from tmpfs, written to a pipe) and one-thread zlib at level 6. Every case reports
+// its compression ratio (input bytes / output bytes); the end of the report gives the time
+// per KiB of each zThread case and its ratio to each anchor (below 1: zThread is faster).
+// The small sizes show where cutting the input into segments starts to pay.
 
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
-#include <chrono>
 #include <cstdio>
 #include <map>
 #include <random>
 #include <string>
 #include <unistd.h>
 
+#include "bench/RatioReporter.h"
 #include "foundation/zThread.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // Column-major blocks as in a table image: row ids, time stamps, prices walking
 // randomly, small counts and texts from a short vocabulary.
@@ -68,16 +62,11 @@ const unsigned char* Bytes(const std::string& s) {
   return reinterpret_cast<const unsigned char*>(s.data());
 }
 
-struct Run {
-  double seconds = 0;
-  uint64_t outBytes = 0;
-};
-
 // One-thread zlib, raw deflate at level 6, as the connection's own stream does it.
-Run Zlib1(const std::string& in) {
+// Returns the compressed size.
+uint64_t Zlib1(const std::string& in) {
   static std::string out;
   out.resize(compressBound(in.size()) + 64);
-  auto start = Clock::now();
   z_stream s{};
   deflateInit2(&s, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
   s.next_in = const_cast<unsigned char*>(Bytes(in));
@@ -85,9 +74,9 @@ Run Zlib1(const std::string& in) {
   s.next_out = reinterpret_cast<unsigned char*>(out.data());
   s.avail_out = static_cast<uInt>(out.size());
   deflate(&s, Z_SYNC_FLUSH);
-  Run r{std::chrono::duration<double>(Clock::now() - start).count(), s.total_out};
+  uint64_t written = s.total_out;
   deflateEnd(&s);
-  return r;
+  return written;
 }
 
 // Copies of the data on tmpfs for pigz, removed when the program ends.
@@ -108,29 +97,25 @@ struct TmpfsCopies {
   }
 };
 
-// pigz -6 -p N on a tmpfs copy of the data, its output read from a pipe.
-Run Pigz(size_t size, int threads) {
+// pigz -6 -p N on a tmpfs copy of the data, its output read from a pipe. Returns the
+// compressed size (0 when pigz could not be run).
+uint64_t Pigz(size_t size, int threads) {
   static TmpfsCopies copies;
   const std::string& path = copies.Of(size);
   std::string cmd = "pigz -6 -p " + std::to_string(threads) + " -c " + path;
-  auto start = Clock::now();
   FILE* p = popen(cmd.c_str(), "r");
-  Run r;
-  if (!p) return r;
+  if (!p) return 0;
   static char buf[1 << 16];
+  uint64_t total = 0;
   size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.outBytes += n;
-  pclose(p);
-  r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  return r;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) total += n;
+  return pclose(p) == 0 ? total : 0;
 }
 
-// Best of a few runs: the anchors are timed where the benchmark runs.
-template <typename F>
-double BestSeconds(F run, int times) {
-  double best = 1e30;
-  for (int i = 0; i < times; i++) best = std::min(best, run().seconds);
-  return best;
+void Report(benchmark::State& state, size_t size, uint64_t outBytes) {
+  PerUnit(state, "ns_per_KiB", static_cast<double>(size) / 1024);
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(size));
+  state.counters["ratio"] = static_cast<double>(size) / static_cast<double>(outBytes);
 }
 
 void BM_zThread(benchmark::State& state) {
@@ -139,38 +124,26 @@ void BM_zThread(benchmark::State& state) {
   const std::string& in = Data(size);
   zThread z(threads, 6);
   AppCore::CharBuffer out;
-  double spent = 0;
-  int64_t runs = 0;
   for (auto _ : state) {
-    auto start = Clock::now();
     if (!z.CompressRaw(Bytes(in), in.size(), out, threads, 6)) state.SkipWithError("failed");
-    spent += std::chrono::duration<double>(Clock::now() - start).count();
-    runs++;
   }
-  double ours = spent / static_cast<double>(runs);
-  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(size));
-  state.counters["ratio"] = static_cast<double>(size) / static_cast<double>(out.size);
+  Report(state, size, out.size);
   state.counters["segments"] = static_cast<double>(z.segments.size());
-  state.counters["vs_zlib1"] = BestSeconds([&] { return Zlib1(in); }, 3) / ours;
-  if (size >= (1 << 20)) {
-    state.counters["vs_pigz"] = BestSeconds([&] { return Pigz(size, threads); }, 3) / ours;
-  }
 }
 
 void BM_Zlib1(benchmark::State& state) {
   size_t size = static_cast<size_t>(state.range(0));
-  Run r;
-  for (auto _ : state) r = Zlib1(Data(size));
-  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(size));
-  state.counters["ratio"] = static_cast<double>(size) / static_cast<double>(r.outBytes);
+  uint64_t written = 0;
+  for (auto _ : state) written = Zlib1(Data(size));
+  Report(state, size, written);
 }
 
 void BM_Pigz(benchmark::State& state) {
   size_t size = static_cast<size_t>(state.range(0));
-  Run r;
-  for (auto _ : state) r = Pigz(size, static_cast<int>(state.range(1)));
-  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(size));
-  state.counters["ratio"] = static_cast<double>(size) / static_cast<double>(r.outBytes);
+  uint64_t written = 0;
+  for (auto _ : state) written = Pigz(size, static_cast<int>(state.range(1)));
+  if (written == 0) state.SkipWithError("pigz failed (tools/setup.sh installs it)");
+  Report(state, size, written);
 }
 
 void SizesAndThreads(benchmark::internal::Benchmark* b) {
@@ -187,9 +160,29 @@ void SmallSizes(benchmark::internal::Benchmark* b) {
 }
 
 BENCHMARK(BM_zThread)->Apply(SizesAndThreads)->Apply(SmallSizes)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Zlib1)->Arg(4 << 10)->Arg(16 << 10)->Arg(64 << 10)->Arg(256 << 10)->Arg(1 << 20)->Arg(64 << 20)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Zlib1)->Arg(4 << 10)->Arg(16 << 10)->Arg(64 << 10)->Arg(256 << 10)->Arg(1 << 20)->Arg(64 << 20)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Pigz)->Apply(SizesAndThreads)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+RatioReporter::Pairs AnchorPairs() {
+  RatioReporter::Pairs pairs;
+  for (int log2 : {12, 14, 16, 18, 20, 26}) {
+    std::string size = std::to_string(int64_t{1} << log2);
+    for (int threads : {1, 2, 4, 8}) {
+      if (log2 < 20 && threads == 8) continue;
+      std::string name = "BM_zThread/" + size + "/" + std::to_string(threads) + "/real_time";
+      pairs.push_back({name, "BM_Zlib1/" + size + "/real_time"});
+      if (log2 >= 20) pairs.push_back({name, "BM_Pigz/" + size + "/" + std::to_string(threads) + "/real_time"});
+    }
+  }
+  return pairs;
+}
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter("ns_per_KiB", "KiB", AnchorPairs());
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+}
