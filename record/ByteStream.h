@@ -312,6 +312,9 @@ class ByteStream {
   bool InImage(const void* bytes) const;
   bool ViewsImageOf(const ByteStream& other) const;
   const ByteStreamBuffer* Find(const std::string& key, ByteStreamDataType type) const;
+  void LayOut(char* image, const std::vector<std::string>& keys,
+              const std::vector<ByteStreamDataType>& types, const std::vector<uint64_t>& sizes,
+              const std::vector<uint64_t>& offsets);
   char* ImageData() const;
   bool ResizeImage(uint64_t newSize);
   void RepointRecords(char* image);

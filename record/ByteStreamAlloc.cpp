@@ -58,25 +58,20 @@ uint64_t ByteStream::GetPreAllocateSize(const std::vector<ByteStreamSlotSpec>& s
   return GetPreAllocateDetails(specs, keys, types, sizes, offsets);
 }
 
-namespace {
-
-// Writes the count, the directory and every slot's header into `image`, and returns the
-// views of the slots.
-std::vector<ByteStreamBuffer> LayOut(char* image, const std::vector<std::string>& keys,
-                                     const std::vector<ByteStreamDataType>& types,
-                                     const std::vector<uint64_t>& sizes,
-                                     const std::vector<uint64_t>& offsets) {
+// Writes the count, the directory and every slot's header into `image`, and makes the slots
+// the container's records.
+void ByteStream::LayOut(char* image, const std::vector<std::string>& keys,
+                        const std::vector<ByteStreamDataType>& types,
+                        const std::vector<uint64_t>& sizes, const std::vector<uint64_t>& offsets) {
   StoreU64(image, keys.size());
   std::memcpy(image + kWord, offsets.data(), offsets.size() * kWord);
-  std::vector<ByteStreamBuffer> views;
-  views.reserve(keys.size());
+  records.reserve(keys.size());
   for (size_t i = 0; i < keys.size(); ++i) {
-    views.emplace_back(keys[i], types[i], image + offsets[i], sizes[i]);
+    records.emplace_back(keys[i], types[i], image + offsets[i], sizes[i]);
+    keyMap[keys[i]] = static_cast<int64_t>(i);
+    streamSize += kWord + sizes[i];
   }
-  return views;
 }
-
-}  // namespace
 
 bool ByteStream::PreAllocate(const std::vector<ByteStreamSlotSpec>& specs,
                              const std::string& path) {
@@ -102,11 +97,7 @@ bool ByteStream::PreAllocate(const std::vector<ByteStreamSlotSpec>& specs,
     Reset();  // keeps a contiguous image, if one is left, matching the empty container
     return false;
   }
-  records = LayOut(ImageData(), keys, types, sizes, offsets);
-  for (size_t i = 0; i < keys.size(); ++i) {
-    keyMap[keys[i]] = static_cast<int64_t>(i);
-    streamSize += kWord + sizes[i];
-  }
+  LayOut(ImageData(), keys, types, sizes, offsets);
   return true;
 }
 
@@ -117,14 +108,13 @@ bool ByteStream::PreAllocate(const std::vector<ByteStreamSlotSpec>& specs, char*
   std::vector<ByteStreamDataType> types;
   std::vector<uint64_t> sizes, offsets;
   uint64_t total = GetPreAllocateDetails(specs, keys, types, sizes, offsets);
-  Reset();
-  if (memory == nullptr || total == 0 || total > capacity) return false;
-  mode = 4;
-  records = LayOut(memory, keys, types, sizes, offsets);
-  for (size_t i = 0; i < keys.size(); ++i) {
-    keyMap[keys[i]] = static_cast<int64_t>(i);
-    streamSize += kWord + sizes[i];
+  DropRecords();
+  if (memory == nullptr || total == 0 || total > capacity) {
+    Reset();  // as for the other form: an image left in a contiguous mode matches
+    return false;
   }
+  mode = 4;
+  LayOut(memory, keys, types, sizes, offsets);
   return true;
 }
 
