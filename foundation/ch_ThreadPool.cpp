@@ -6,9 +6,36 @@
 
 ch_ThreadPool* TPOOL = nullptr;
 
+namespace {
+
+// How long an idle worker looks for a new job before it sleeps: under a stream of short
+// jobs, sleeping after each one costs a wake-up and a context switch per job.
+constexpr int kIdleSpins = 2000;
+
+void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#else
+  std::this_thread::yield();
+#endif
+}
+
+// Locks a queue's mutex, trying for a moment before sleeping on it: the mutex is only
+// ever held for a push or a pop, so sleeping on it costs far more than waiting.
+std::unique_lock<std::mutex> LockQueue(std::mutex& mutex) {
+  for (int i = 0; i < 100; ++i) {
+    if (mutex.try_lock()) return std::unique_lock<std::mutex>(mutex, std::adopt_lock);
+    CpuRelax();
+  }
+  return std::unique_lock<std::mutex>(mutex);
+}
+
+}  // namespace
+
 void SetTPOOL(ch_ThreadPool* pool) { TPOOL = pool; }
 
-ch_ThreadPool::ch_ThreadPool(unsigned char n, unsigned hardwareThreads) {
+ch_ThreadPool::ch_ThreadPool(unsigned char n, unsigned hardwareThreads)
+    : idleSpins(hardwareThreads == 1 ? 0 : kIdleSpins) {  // one core: spinning only delays the pusher
   // Unsigned on purpose: a platform that reports 0 threads keeps the request.
   if (n > hardwareThreads - 1u) n = static_cast<unsigned char>(hardwareThreads - 1u);
   AddThreads(n);
@@ -31,22 +58,25 @@ void ch_ThreadPool::Enqueue(Job job) {
   // Without workers nobody would ever take a job from the shared queue.
   JobQueue& q = nbThreads == 0 ? orderedQueue : jobQueue;
   {
-    std::lock_guard<std::mutex> lock(q.mutex);
+    std::unique_lock<std::mutex> lock = LockQueue(q.mutex);
     if (stopping) throw std::runtime_error("PushJob on stopped ThreadPool");
     q.jobs.push_back(std::move(job));
+    ++q.queued;
   }
   q.signal.notify_one();
 }
 
 void ch_ThreadPool::RunQueue(JobQueue& q, bool countsAsWorker) {
   while (true) {
+    for (int i = 0; i < idleSpins && q.queued == 0 && !stopping; ++i) CpuRelax();
     Job job;
     {
-      std::unique_lock<std::mutex> lock(q.mutex);
+      std::unique_lock<std::mutex> lock = LockQueue(q.mutex);
       q.signal.wait(lock, [&] { return stopping || !q.jobs.empty(); });
       if (stopping) return;  // jobs still queued are dropped
       job = std::move(q.jobs.front());
       q.jobs.pop_front();
+      --q.queued;
     }
     if (countsAsWorker) --nbThreadsFree;
     job();

@@ -78,6 +78,7 @@ class ch_ThreadPool {
     std::mutex mutex;
     std::condition_variable signal;
     std::deque<Job> jobs;
+    std::atomic<size_t> queued{0};  // jobs.size(), readable without the mutex
   };
 
   void Enqueue(Job job);
@@ -85,6 +86,7 @@ class ch_ThreadPool {
   // Runs the jobs of q until the pool stops; workers count themselves busy meanwhile.
   void RunQueue(JobQueue& q, bool countsAsWorker);
 
+  const int idleSpins;  // checks for a new job before an idle thread sleeps
   std::atomic<unsigned char> nbThreads{0};
   std::atomic<unsigned char> nbThreadsFree{0};
   std::vector<std::thread> workers;
