@@ -82,6 +82,7 @@ TEST(ByteStreamDump, CodesWithoutValuesAndInvalidRecords) {
   ByteStreamBuffer vec3("p", dt_vec3, 12);
   bs.AddRecord(vec3);
   EXPECT_EQ(Dump(bs, true), "p (dt_vec3) --> ");
+  EXPECT_EQ(Dump(bs, false, 2), "  Type: dt_vec3, Key: p, Values Size: 12, Entry Size 22\n      ");
   ByteStreamBuffer invalid("k", dt_last, 1);
   CaptureStdout();
   bs.LogRecord(invalid, 0, true);

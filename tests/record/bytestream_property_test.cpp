@@ -4,6 +4,7 @@
 // mapped file) produce the same image as separate records after every step.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -327,6 +328,14 @@ TEST(ByteStreamProperty, ContiguousModesMatchSeparateRecordsAfterEveryStep) {
       ASSERT_EQ(ImageOf(inBuffer), image) << "step " << n;
       ASSERT_EQ(ImageOf(inFile), image) << "step " << n;
       ASSERT_EQ(FileBytes(path), image) << "step " << n;  // the mapped file is the image
+      uint64_t offset = gen.Below(image.size()), length = gen.Below(image.size() + 8);
+      for (ByteStream* bs : {&separate, &inBuffer, &inFile}) {
+        Bytes range(length, '#');
+        bs->GetStreamView(range.data(), offset, length);
+        uint64_t inside = std::min<uint64_t>(length, image.size() - offset);
+        ASSERT_EQ(Bytes(range.begin(), range.begin() + inside),
+                  Bytes(image.begin() + offset, image.begin() + offset + inside));
+      }
       ASSERT_EQ(inBuffer.mode, 2u);
       ASSERT_EQ(inFile.mode, 3u);
     }
