@@ -202,6 +202,7 @@ class MiniFrad {
 
  private:
   bool IsTextColumn(int64_t col) const;
+  bool IsDatetime(int64_t col) const;
   // StorageId of a column's type; 0 for a column index or type id out of range.
   uint32_t StorageOf(int64_t col) const;
   // Fetches cTile/cMint (and, outside mode 3, their sizes) again from the current store.

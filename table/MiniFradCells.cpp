@@ -1,6 +1,7 @@
 // Cells back out: as text, as numbers, as raw bytes, and the null test.
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #include "table/MiniFrad.h"
 #include "table/NumberText.h"
@@ -22,7 +23,38 @@ int64_t TruncateToInt64(double v) {
   return static_cast<int64_t>(v);
 }
 
+// Hands the number in `cell` (null: no cell) to `convert` and stores the result in `out`: the
+// INT, BIGINT, FLOAT or BIG FLOAT value itself, or with `serial` the spreadsheet serial of a
+// DATETIME cell. Other storage gives `none` and false; no cell leaves `out` alone.
+template <typename T, typename Convert>
+bool ReadNumber(const char* cell, uint32_t storage, bool serial, T& out, T none,
+                Convert convert) {
+  if (cell == nullptr) return false;
+  switch (storage) {
+    case st_int:
+      out = convert(LoadCell<int32_t>(cell));
+      return true;
+    case st_bigint:
+      out = serial ? convert(IO_Datetimes::DateTime::Datetime64ToExcel(LoadCell<int64_t>(cell)))
+                   : convert(LoadCell<int64_t>(cell));
+      return true;
+    case st_float:
+      out = convert(LoadCell<float>(cell));
+      return true;
+    case st_bigfloat:
+      out = convert(LoadCell<double>(cell));
+      return true;
+    default:
+      out = none;
+      return false;
+  }
+}
+
 }  // namespace
+
+bool MiniFrad::IsDatetime(int64_t col) const {
+  return col >= 0 && col < NbCols && ColTypes[col] == kDatetimeTypeId;
+}
 
 bool MiniFrad::ToString(int64_t col, int64_t row, std::string& out) const {
   if (col < 0 || col >= NbCols) return false;
@@ -89,52 +121,19 @@ bool MiniFrad::ToStringVector(std::vector<std::string>& out, int64_t col, int64_
 }
 
 bool MiniFrad::ToDouble(int64_t col, int64_t row, double& out, bool excel) const {
-  const char* cell = GetCTilePtr(row, col);
-  if (cell == nullptr) return false;
-  switch (StorageOf(col)) {
-    case st_int:
-      out = LoadCell<int32_t>(cell);
-      return true;
-    case st_bigint:
-      out = (excel && ColTypes[col] == kDatetimeTypeId)
-                ? IO_Datetimes::DateTime::Datetime64ToExcel(LoadCell<int64_t>(cell))
-                : static_cast<double>(LoadCell<int64_t>(cell));
-      return true;
-    case st_float:
-      out = LoadCell<float>(cell);
-      return true;
-    case st_bigfloat:
-      out = LoadCell<double>(cell);
-      return true;
-    default:
-      out = _null_value_bigfloat;
-      return false;
-  }
+  return ReadNumber(GetCTilePtr(row, col), StorageOf(col), excel && IsDatetime(col), out,
+                    _null_value_bigfloat, [](auto v) { return static_cast<double>(v); });
 }
 
 bool MiniFrad::ToInt64(int64_t col, int64_t row, int64_t& out, bool excel) const {
-  const char* cell = GetCTilePtr(row, col);
-  if (cell == nullptr) return false;
-  switch (StorageOf(col)) {
-    case st_int:
-      out = LoadCell<int32_t>(cell);
-      return true;
-    case st_bigint:
-      out = (excel && ColTypes[col] == kDatetimeTypeId)
-                ? TruncateToInt64(
-                      IO_Datetimes::DateTime::Datetime64ToExcel(LoadCell<int64_t>(cell)))
-                : LoadCell<int64_t>(cell);
-      return true;
-    case st_float:
-      out = TruncateToInt64(LoadCell<float>(cell));
-      return true;
-    case st_bigfloat:
-      out = TruncateToInt64(LoadCell<double>(cell));
-      return true;
-    default:
-      out = _null_value_bigint;
-      return false;
-  }
+  return ReadNumber(GetCTilePtr(row, col), StorageOf(col), excel && IsDatetime(col), out,
+                    _null_value_bigint, [](auto v) -> int64_t {
+                      if constexpr (std::is_floating_point<decltype(v)>::value) {
+                        return TruncateToInt64(v);
+                      } else {
+                        return v;
+                      }
+                    });
 }
 
 bool MiniFrad::ToBuffer(int64_t col, int64_t row, AppCore::CharBuffer& buffer) const {
