@@ -152,15 +152,20 @@ void SizesAndThreads(benchmark::internal::Benchmark* b) {
   }
 }
 
-// Where threading starts to pay: small inputs at one and four threads.
+// Where threading starts to pay: small inputs at one, two and four threads.
 void SmallSizes(benchmark::internal::Benchmark* b) {
   for (int64_t size : {4 << 10, 16 << 10, 64 << 10, 256 << 10}) {
     for (int64_t threads : {1, 2, 4}) b->Args({size, threads});
   }
 }
 
-BENCHMARK(BM_zThread)->Apply(SizesAndThreads)->Apply(SmallSizes)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Zlib1)->Arg(4 << 10)->Arg(16 << 10)->Arg(64 << 10)->Arg(256 << 10)->Arg(1 << 20)->Arg(64 << 20)
+BENCHMARK(BM_zThread)
+    ->Apply(SizesAndThreads)
+    ->Apply(SmallSizes)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_Zlib1)
+    ->Arg(4 << 10)->Arg(16 << 10)->Arg(64 << 10)->Arg(256 << 10)->Arg(1 << 20)->Arg(64 << 20)
     ->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Pigz)->Apply(SizesAndThreads)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -172,7 +177,8 @@ RatioReporter::Pairs AnchorPairs() {
       if (log2 < 20 && threads == 8) continue;
       std::string name = "BM_zThread/" + size + "/" + std::to_string(threads) + "/real_time";
       pairs.push_back({name, "BM_Zlib1/" + size + "/real_time"});
-      if (log2 >= 20) pairs.push_back({name, "BM_Pigz/" + size + "/" + std::to_string(threads) + "/real_time"});
+      if (log2 < 20) continue;
+      pairs.push_back({name, "BM_Pigz/" + size + "/" + std::to_string(threads) + "/real_time"});
     }
   }
   return pairs;

@@ -8,7 +8,7 @@
 #include <system_error>
 #include <thread>
 
-#include "foundation/DeflateError.h"
+#include "foundation/DeflateTools.h"
 
 namespace {
 
@@ -120,7 +120,9 @@ void zThread::DivideJobs(uint64_t size, int threads, int level) {
 
 bool zThread::CompressSegments(const unsigned char* input) {
   std::vector<int> status(segments.size(), Z_OK);
-  auto run = [&](size_t i) { status[i] = DeflateSegment(input, segments[i], outputs[i], endCodes[i]); };
+  auto run = [&](size_t i) {
+    status[i] = DeflateSegment(input, segments[i], outputs[i], endCodes[i]);
+  };
   std::vector<std::thread> threads;
   threads.reserve(segments.size());
   // Segment 0 runs on the calling thread, which would otherwise only wait.
@@ -142,7 +144,7 @@ int zThread::DeflateSegment(const unsigned char* input, const segDesc& seg,
   end = endCode();
   int status = Z_MEM_ERROR;
   try {
-    uint64_t cap = CompressBound(seg.size);
+    uint64_t cap = AppCore::DeflateBound(seg.size);
     AppCore::CharBuffer piece(cap);
     auto* dst = reinterpret_cast<unsigned char*>(piece.data);
     z_stream s{};
@@ -280,9 +282,4 @@ uint32_t zThread::BuffToInteger(const unsigned char* p) {
 unsigned long zThread::Adler32Combine(unsigned long adler1, unsigned long adler2,
                                       unsigned long length2) {
   return adler32_combine(adler1, adler2, static_cast<z_off_t>(length2));
-}
-
-uint64_t zThread::CompressBound(uint64_t size) {
-  // size + size / 10 is (size * 110) / 100 without the overflow of the product.
-  return std::max(128 + size + size / 10, 128 + size + ((size / (31 * 1024)) + 1) * 5);
 }

@@ -100,9 +100,6 @@ class zThread {
   // The Adler-32 of two concatenated blocks from their sums and the second one's length.
   static unsigned long Adler32Combine(unsigned long adler1, unsigned long adler2,
                                       unsigned long length2);
-  // Room one segment's piece may need: the bound the system has always reserved
-  // (the larger of 110% + 128 bytes and 5 bytes per 31 KiB + 128 bytes over the input).
-  static uint64_t CompressBound(uint64_t size);
 
  private:
   bool PreparePads();

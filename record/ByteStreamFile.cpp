@@ -5,40 +5,13 @@
 #include <filesystem>
 #include <new>
 
+#include "foundation/DeflateTools.h"
 #include "record/ByteStream.h"
 #include "record/ByteStreamFormat.h"
 
 using bsformat::kCompressedHeaderSize;
 
 namespace {
-
-// The texts of the compression library the format was first written with, kept so that
-// the messages stay the same; its codes are zlib's.
-const char* CompressionErrorText(int code) {
-  switch (code) {
-    case Z_OK: return "";
-    case Z_STREAM_END: return "stream end";
-    case Z_NEED_DICT: return "need dictionary";
-    case Z_ERRNO: return "file error";
-    case Z_STREAM_ERROR: return "stream error";
-    case Z_DATA_ERROR: return "data error";
-    case Z_MEM_ERROR: return "out of memory";
-    case Z_BUF_ERROR: return "buf error";
-    case Z_VERSION_ERROR: return "version error";
-    case -10000: return "parameter error";
-    default: return "";
-  }
-}
-
-// The room the compressed stream may need: 128 + 110 % of the input, or the input plus
-// 5 bytes per 31 KiB block, whichever is larger (saturating instead of wrapping).
-uint64_t CompressionBound(uint64_t length) {
-  unsigned __int128 a = 128 + static_cast<unsigned __int128>(length) * 110 / 100;
-  unsigned __int128 b = 128 + static_cast<unsigned __int128>(length) +
-                        (static_cast<unsigned __int128>(length / (31 * 1024)) + 1) * 5;
-  unsigned __int128 bound = a > b ? a : b;
-  return bound > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(bound);
-}
 
 // Deflate expands at most 1032 times (a 258-byte match in 2 bits), so a stream of
 // `packed` bytes cannot hold a longer image than this.
@@ -126,7 +99,7 @@ bool ByteStream::Open(const std::string& path) {
 }
 
 uint64_t ByteStream::GetCompressedSize() const {
-  uint64_t bound = CompressionBound(streamSize);
+  uint64_t bound = AppCore::DeflateBound(streamSize);
   return bound > UINT64_MAX - kCompressedHeaderSize ? UINT64_MAX
                                                     : bound + kCompressedHeaderSize;
 }
@@ -142,11 +115,12 @@ uint64_t ByteStream::GetCompressedStream(char* bytes) const {
     image = reinterpret_cast<const char*>(staged.data);
   }
   bsformat::StoreU64(bytes, streamSize);
-  uLongf packed = CompressionBound(streamSize);
+  uLongf packed = AppCore::DeflateBound(streamSize);
   int code = compress2(reinterpret_cast<Bytef*>(bytes + kCompressedHeaderSize), &packed,
                        reinterpret_cast<const Bytef*>(image), streamSize, 6);
   if (code != Z_OK) {
-    std::printf("Failed to compress ByteStream with error: %s\n", CompressionErrorText(code));
+    std::printf("Failed to compress ByteStream with error: %s\n",
+                AppCore::DeflateErrorText(code));
     return 0;
   }
   return packed + kCompressedHeaderSize;
@@ -170,7 +144,7 @@ bool ByteStream::LoadCompressedStream(char* bytes, uint64_t length) {
   uint64_t packed = length - kCompressedHeaderSize;
   if (imageSize > InflateLimit(packed)) {
     std::printf("Failed to uncompress ByteStream with error: %s\n",
-                CompressionErrorText(Z_DATA_ERROR));
+                AppCore::DeflateErrorText(Z_DATA_ERROR));
     return false;
   }
   AppCore::CharBuffer image(imageSize > 0 ? imageSize : 1);
@@ -178,7 +152,8 @@ bool ByteStream::LoadCompressedStream(char* bytes, uint64_t length) {
   int code = uncompress(reinterpret_cast<Bytef*>(image.data), &unpacked,
                         reinterpret_cast<const Bytef*>(bytes + kCompressedHeaderSize), packed);
   if (code != Z_OK) {
-    std::printf("Failed to uncompress ByteStream with error: %s\n", CompressionErrorText(code));
+    std::printf("Failed to uncompress ByteStream with error: %s\n",
+                AppCore::DeflateErrorText(code));
     return false;
   }
   char* data = reinterpret_cast<char*>(image.data);

@@ -58,7 +58,9 @@ class TvxDeflate : public websocketpp::extensions::permessage_deflate::enabled<c
                                         int level) {
     namespace pmd = websocketpp::extensions::permessage_deflate;
     if (!initialised) return pmd::error::make_error_code(pmd::error::uninitialized);
-    if (threads >= 2 && segmentsAllowed && !in.empty()) return CompressSegments(in, out, threads, level);
+    if (threads >= 2 && segmentsAllowed && !in.empty()) {
+      return CompressSegments(in, out, threads, level);
+    }
     if (in.size() > std::numeric_limits<uInt>::max()) {
       return websocketpp::processor::error::make_error_code(
           websocketpp::processor::error::message_too_big);
@@ -75,7 +77,9 @@ class TvxDeflate : public websocketpp::extensions::permessage_deflate::enabled<c
     namespace pmd = websocketpp::extensions::permessage_deflate;
     const auto* data = reinterpret_cast<const unsigned char*>(in.data());
     segmenter.DivideJobs(in.size(), in.size() > 1999 ? threads : 1, level);
-    if (!segmenter.CompressSegments(data)) return pmd::error::make_error_code(pmd::error::zlib_error);
+    if (!segmenter.CompressSegments(data)) {
+      return pmd::error::make_error_code(pmd::error::zlib_error);
+    }
     size_t start = out.size();
     uint64_t size = segmenter.ComputeMergeRawSize();
     out.resize(start + size);

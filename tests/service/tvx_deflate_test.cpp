@@ -313,7 +313,8 @@ TEST_P(LinkTest, StandInReceivesTheExactBytes) {
   std::vector<std::string> sent;
   for (int i = 0; i < 8; i++) {
     std::string blob = Payload(i == 0 ? 0 : 1000u << i, i);
-    std::string payload = testsupport::WireImage().Text("Func", "API").Buffer("Data", blob).Message();
+    std::string payload =
+        testsupport::WireImage().Text("Func", "API").Buffer("Data", blob).Message();
     MessagePtr m = con->get_message(op::BINARY, payload.size());
     m->set_payload(payload);
     m->set_compressed(true);
