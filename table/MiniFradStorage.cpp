@@ -184,7 +184,9 @@ bool MiniFrad::ResizeBlock(bool tile, uint64_t size) {
       const bool inPlace = Stream->mode == 2 || Stream->mode == 3;
       const char* block = tile ? cTile : cMint;
       std::string kept;
-      if (!inPlace) kept.assign(block, std::min(size, tile ? cTileSize : cMintSize));
+      if (!inPlace && block != nullptr) {
+        kept.assign(block, std::min(size, tile ? cTileSize : cMintSize));
+      }
       char* value = Stream->AddBuffer(tile ? kKeyTile : kKeyMint, size);
       if (value == nullptr && size > 0) {
         RefreshBlocks();
