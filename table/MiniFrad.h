@@ -211,6 +211,9 @@ class MiniFrad {
   // Fills the fixed-width cell (col, row) from a text; a missing text or one that does not
   // parse gives the column's null value. Text and "NULL" columns are left alone.
   void ParseCell(int64_t col, int64_t row, const char* text, uint64_t length, bool missing);
+  // Writes the text cells of the new row r (AddRow steps for text columns), moving the
+  // text blocks that must make room. False when cMint cannot grow.
+  bool AddTextCells(int64_t r, const std::vector<std::string>& texts);
   // Nanoseconds of a recognised date-time text, else the null value.
   static int64_t ParseDatetime(const char* text, uint64_t length);
   // A new table (New(name, dir)) with this table's schema and no rows.

@@ -79,9 +79,21 @@ bool MiniFrad::AddRow(const std::vector<std::string>& texts) {
   if (Locked || !Loaded) return false;
   const int64_t r = NbRows;
   if (!IncreaseRows(1)) return false;
+  if (!AddTextCells(r, texts)) {
+    DecreaseRows(1);
+    return false;
+  }
+  for (int64_t c = 0; c < NbCols; ++c) {
+    if (IsTextColumn(c)) continue;
+    const bool missing = c >= static_cast<int64_t>(texts.size());
+    ParseCell(c, r, missing ? nullptr : texts[c].data(), missing ? 0 : texts[c].size(), missing);
+  }
+  return true;
+}
 
-  // Text columns first: each block may have to move up to make room for the new texts of
-  // the blocks below it. Blocks are walked in the order they lie in cMint.
+bool MiniFrad::AddTextCells(int64_t r, const std::vector<std::string>& texts) {
+  // Each text block may have to move up to make room for the new texts of the blocks below
+  // it, so blocks are planned in the order they lie in cMint.
   std::vector<TextPlan> plans;
   for (int64_t c = 0; c < NbCols; ++c) {
     if (!IsTextColumn(c)) continue;
@@ -107,10 +119,7 @@ bool MiniFrad::AddRow(const std::vector<std::string>& texts) {
     end = p.newOffset + p.newLength;
     added += p.newLength;
   }
-  if (added > 0 && !ResizeCMint(cMintSize + added)) {
-    DecreaseRows(1);
-    return false;
-  }
+  if (added > 0 && !ResizeCMint(cMintSize + added)) return false;
   // Last block first, so that no block is overwritten before it has moved.
   for (auto p = plans.rbegin(); p != plans.rend(); ++p) {
     char* offsets = GetCTilePtr(0, p->col, 0);
@@ -131,12 +140,6 @@ bool MiniFrad::AddRow(const std::vector<std::string>& texts) {
     }
     StoreCell(offsets + kTextOffsetBytes * r, p->newOffset);
     StoreCell(GetCTilePtr(r, p->col, 1), p->newLength);
-  }
-
-  for (int64_t c = 0; c < NbCols; ++c) {
-    if (IsTextColumn(c)) continue;
-    const bool missing = c >= static_cast<int64_t>(texts.size());
-    ParseCell(c, r, missing ? nullptr : texts[c].data(), missing ? 0 : texts[c].size(), missing);
   }
   return true;
 }
