@@ -248,6 +248,28 @@ TEST_F(FrameTest, ContextTakeoverKeepsOneHistory) {
   inflateEnd(&s);
 }
 
+// The TLS configuration prepares its frames the same way.
+TEST(TlsFrameTest, CompressedFrameInflates) {
+  TvxTlsConfig::rng_type rng;
+  auto manager = std::make_shared<TvxTlsConfig::con_msg_manager_type>();
+  websocketpp::processor::hybi13<TvxTlsConfig> processor(true, false, manager, rng);
+  TvxTlsConfig::response_type r;
+  r.replace_header("Sec-WebSocket-Extensions", "permessage-deflate; client_no_context_takeover");
+  ASSERT_FALSE(processor.negotiate_extensions(r).first);
+  for (int threads : {1, 3}) {
+    std::string payload = Payload(50000, 9);
+    TvxTlsConfig::message_type::ptr in = manager->get_message(op::BINARY, payload.size());
+    in->set_payload(payload);
+    in->set_compressed(true);
+    in->compressionThreads = threads;
+    TvxTlsConfig::message_type::ptr out = manager->get_message();
+    ASSERT_FALSE(processor.prepare_data_frame(in, out));
+    WireFrame f = ParseFrame(out->get_header(), out->get_payload());
+    EXPECT_TRUE(f.rsv1 && f.masked);
+    EXPECT_TRUE(InflateFresh(f.payload) == payload);
+  }
+}
+
 class DeflateTest : public ::testing::Test {
  protected:
   TvxAsioConfig::permessage_deflate_type deflate;
