@@ -14,7 +14,7 @@ namespace testsupport {
 
 Subprocess::~Subprocess() {
   if (pid_ > 0 && exitCode_ < 0) {
-    Signal(SIGKILL);
+    kill(-pid_, SIGKILL);  // the whole group: what the child started dies with it
     Wait(std::chrono::milliseconds(5000));
   }
   CloseStdin();
@@ -43,6 +43,7 @@ bool Subprocess::Start(const std::vector<std::string>& argv, std::string* error,
     // Child: only async-signal-safe calls until exec.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(127);
+    setpgid(0, 0);
     dup2(in[0], 0);
     dup2(out[1], 1);
     if (mergeStderr) dup2(out[1], 2);

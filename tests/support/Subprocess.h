@@ -1,9 +1,10 @@
 #pragma once
 
 // A child process with a pipe on its standard input and its standard output read line by
-// line on a thread of its own (standard error is inherited unless merged). The child is
-// killed (SIGKILL) if the test process dies, and when the object is destroyed while it
-// still runs. Thread-safe.
+// line on a thread of its own (standard error is inherited unless merged). The child runs
+// in a process group of its own. It is killed (SIGKILL) if the test process dies, and the
+// whole group is killed when the object is destroyed while the child still runs.
+// Thread-safe.
 
 #include <sys/types.h>
 

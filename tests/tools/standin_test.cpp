@@ -7,9 +7,13 @@
 
 #include <mutex>
 
+#include <filesystem>
+
 #include "support/Subprocess.h"
+#include "support/TempDir.h"
 #include "support/WireEncoder.h"
 #include "support/WsTestClient.h"
+#include "tools/standin/StandInRecord.h"
 #include "tools/standin/StandInServer.h"
 
 namespace standin {
@@ -236,6 +240,36 @@ TEST(StandInServers, BusyPortIsReported) {
   std::string error;
   EXPECT_FALSE(second.Start(first.Port(), &error));
   EXPECT_NE(error.find("cannot listen"), std::string::npos);
+}
+
+TEST(StandInServers, RecordFileHoldsEveryFrame) {
+  testsupport::TempDir dir;
+  std::string path = dir.File("frames");
+  {
+    StandInServer server;
+    ASSERT_TRUE(server.SetRecordFile(path));
+    ASSERT_TRUE(server.Start(0));
+    WsTestClient client;
+    ASSERT_TRUE(client.Connect(server.Port(), 5s));
+    ASSERT_TRUE(client.Send(Update("r", 0, 4)));
+    ASSERT_TRUE(client.Send("not a message", false));
+    ASSERT_TRUE(server.WaitForMessages(2, 5s));
+    auto recorded = ReadRecordFile(path);
+    ASSERT_EQ(recorded.size(), 2u);
+    auto live = server.Messages();
+    for (size_t i = 0; i < 2; ++i) {
+      EXPECT_EQ(recorded[i].payload, live[i].payload);
+      EXPECT_EQ(recorded[i].compressed, live[i].compressed);
+      EXPECT_EQ(recorded[i].binary, live[i].binary);
+      EXPECT_EQ(recorded[i].connection, live[i].connection);
+      EXPECT_EQ(recorded[i].decoded, live[i].decoded);
+    }
+    EXPECT_EQ(recorded[0].table.rows, live[0].table.rows);
+  }
+  // A last entry still being written is left out.
+  std::filesystem::resize_file(path, std::filesystem::file_size(path) - 1);
+  EXPECT_EQ(ReadRecordFile(path).size(), 1u);
+  EXPECT_TRUE(ReadRecordFile(dir.File("missing")).empty());
 }
 
 TEST(StandInProgram, CommandsAndReportLines) {

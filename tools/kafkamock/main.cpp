@@ -1,7 +1,7 @@
 // tvx_kafkamock: hosts librdkafka's mock cluster in its own process for tests and the demo.
 //
 // Usage: tvx_kafkamock [--brokers N] [--topic NAME:PARTITIONS]... [--produce TOPIC:FILE]...
-//                      [--commit GROUP:TOPIC]...
+//                      [--commit GROUP:TOPIC]... [--die-with-parent]
 // The options run in that order (topics, then files, then commits). The first line on
 // standard output is "bootstrap <servers>"; then every command read from standard input,
 // one per line, answers one line starting with "ok" or "error":
@@ -11,8 +11,12 @@
 //   produce-lines TOPIC N             the next N lines of standard input, one message each
 //   down BROKER | up BROKER           take a broker down or up (-1: all)
 //   commit GROUP TOPIC                commit offset 0 of every partition for the group
+//   sync                              answers "ok sync": everything before it is done
 //   quit
 // The cluster runs until "quit" or the end of standard input.
+
+#include <signal.h>
+#include <sys/prctl.h>
 
 #include <fstream>
 #include <iostream>
@@ -66,6 +70,10 @@ bool Execute(kafkamock::MockHost& host, const std::string& line) {
   in >> cmd;
   if (cmd == "quit") return false;
   if (cmd.empty()) return true;
+  if (cmd == "sync") {
+    Answer(true, "sync", "");
+    return true;
+  }
   if (cmd == "topic" && in >> a >> b) {
     Answer(host.CreateTopic(a, std::atoi(b.c_str()), &error), "topic " + a, error);
   } else if (cmd == "produce" && in >> a) {
@@ -94,6 +102,10 @@ int main(int argc, char** argv) {
   std::vector<std::string> topics, files, commits;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
+    if (arg == "--die-with-parent") {
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
+      continue;
+    }
     std::string value = i + 1 < argc ? argv[i + 1] : "";
     if (arg == "--brokers" && !value.empty()) brokers = std::atoi(value.c_str());
     else if (arg == "--topic" && !value.empty()) topics.push_back(value);
@@ -101,7 +113,7 @@ int main(int argc, char** argv) {
     else if (arg == "--commit" && !value.empty()) commits.push_back(value);
     else {
       std::cerr << "usage: tvx_kafkamock [--brokers N] [--topic NAME:PARTITIONS]... [--produce TOPIC:FILE]..."
-                   " [--commit GROUP:TOPIC]...\n";
+                   " [--commit GROUP:TOPIC]... [--die-with-parent]\n";
       return 2;
     }
     ++i;

@@ -12,6 +12,7 @@
 #include <websocketpp/server.hpp>
 
 #include "support/WireEncoder.h"
+#include "tools/standin/StandInRecord.h"
 #include "tools/standin/StandInReport.h"
 
 namespace standin {
@@ -57,6 +58,7 @@ struct StandInServer::Impl {
   std::thread thread;
   std::atomic<bool> decline{false};
   ReportSink sink;
+  std::FILE* record = nullptr;
   uint16_t port = 0;
 
   // Owned by the network thread.
@@ -157,9 +159,9 @@ void StandInServer::Impl::OnMessage(Hdl hdl, Server::message_ptr msg) {
   r.compressed = msg->get_compressed();
   r.binary = msg->get_opcode() == websocketpp::frame::opcode::binary;
   r.payload = msg->get_payload();
-  r.decoded = testsupport::DecodeMessage(r.payload, &r.message, &r.error);
-  if (const testsupport::WireContainer* data = r.decoded ? r.message.GetNested("Data") : nullptr)
-    r.hasTable = testsupport::DecodeTable(*data, &r.table, &r.error);
+  DecodeReceived(&r);
+  if (record != nullptr && !AppendRecord(record, r))
+    Report(EventLine("error", ",\"error\":\"cannot write the record file\""));
   {
     std::lock_guard<std::mutex> lock(mu);
     r.seq = nextSeq++;
@@ -277,9 +279,17 @@ void StandInServer::Impl::DropAllNow() {
 
 StandInServer::StandInServer() : impl_(std::make_unique<Impl>()) {}
 
-StandInServer::~StandInServer() { Stop(); }
+StandInServer::~StandInServer() {
+  Stop();
+  if (impl_->record != nullptr) std::fclose(impl_->record);
+}
 
 void StandInServer::SetReportSink(ReportSink sink) { impl_->sink = std::move(sink); }
+
+bool StandInServer::SetRecordFile(const std::string& path) {
+  impl_->record = std::fopen(path.c_str(), "wb");
+  return impl_->record != nullptr;
+}
 
 bool StandInServer::Start(uint16_t port, std::string* error) {
   Impl& d = *impl_;

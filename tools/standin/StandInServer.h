@@ -72,6 +72,10 @@ class StandInServer {
   // returns, so it must outlive the server's run.
   void SetReportSink(ReportSink sink);
 
+  // Before Start: also append every received frame to the file at `path` (created or
+  // truncated; format in StandInRecord.h). False when it cannot be created.
+  bool SetRecordFile(const std::string& path);
+
   // Listens on 127.0.0.1:port (0 picks a free port) and starts the network thread.
   // False with `error` set when the port cannot be bound.
   bool Start(uint16_t port, std::string* error = nullptr);

@@ -14,9 +14,13 @@
 // The end of standard input ends the commands, not the server: it runs until "quit",
 // SIGINT or SIGTERM.
 //
-// Usage: tvx_standin [--port N] [--decline] [--admit MODE]   (port 9002 by default)
+// Usage: tvx_standin [--port N] [--decline] [--admit MODE] [--record FILE] [--die-with-parent]
+//   --port N            listen on 127.0.0.1:N (9002 by default, 0 picks a free port)
+//   --record FILE       also append every received frame to FILE (see StandInRecord.h)
+//   --die-with-parent   end when the parent process ends (for harness scripts)
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -107,7 +111,8 @@ bool Execute(standin::StandInServer& server, const std::string& line) {
 }
 
 int Usage() {
-  std::cerr << "usage: tvx_standin [--port N] [--decline] [--admit accept|refuse|stall|reject]\n";
+  std::cerr << "usage: tvx_standin [--port N] [--decline] [--admit accept|refuse|stall|reject] [--record FILE]"
+               " [--die-with-parent]\n";
   return 2;
 }
 
@@ -117,10 +122,16 @@ int main(int argc, char** argv) {
   uint16_t port = 9002;
   bool decline = false;
   Admission admission = Admission::kAccept;
+  std::string record;
+  bool dieWithParent = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--port" && i + 1 < argc) {
       port = static_cast<uint16_t>(std::atoi(argv[++i]));
+    } else if (arg == "--record" && i + 1 < argc) {
+      record = argv[++i];
+    } else if (arg == "--die-with-parent") {
+      dieWithParent = true;
     } else if (arg == "--decline") {
       decline = true;
     } else if (arg == "--admit" && i + 1 < argc && ParseAdmission(argv[i + 1], &admission)) {
@@ -137,10 +148,15 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  if (dieWithParent) prctl(PR_SET_PDEATHSIG, SIGTERM);
 
   standin::StandInServer server;
   server.SetReportSink(Print);
   server.SetDeclineCompression(decline);
+  if (!record.empty() && !server.SetRecordFile(record)) {
+    std::cerr << "tvx_standin: cannot create " << record << "\n";
+    return 1;
+  }
   std::string error;
   if (!server.Start(port, &error)) {
     std::cerr << "tvx_standin: " << error << "\n";
