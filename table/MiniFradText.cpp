@@ -1,6 +1,7 @@
 // Rows of texts into cells: AddRow, the cell parsers and GenMiniFrad.
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #include "table/MiniFrad.h"
 #include "table/NumberText.h"
@@ -10,6 +11,18 @@ namespace {
 template <typename T>
 void StoreCell(char* cell, T value) {
   std::memcpy(cell, &value, sizeof value);
+}
+
+// Parses `text` (null: none) into a number cell of type T, the null value on failure.
+template <typename T>
+void StoreParsed(char* cell, const char* text, uint64_t length, T nullValue) {
+  T v = nullValue;
+  if constexpr (std::is_integral<T>::value) {
+    ConvertCharsToINT(v, text, length, nullValue);
+  } else {
+    ConvertCharsToFLT(v, text, length, nullValue);
+  }
+  StoreCell(cell, v);
 }
 
 // Where one text column's block goes while a row is added (AddRow steps 2 to 4).
@@ -39,37 +52,24 @@ int64_t MiniFrad::ParseDatetime(const char* text, uint64_t length) {
 void MiniFrad::ParseCell(int64_t col, int64_t row, const char* text, uint64_t length,
                          bool missing) {
   char* cell = GetCTilePtr(row, col);
+  if (missing) text = nullptr;  // the parsers give the null value for no text
   switch (StorageOf(col)) {
-    case st_int: {
-      int32_t v = _null_value_int;
-      if (!missing) ConvertCharsToINT(v, text, length, _null_value_int);
-      StoreCell(cell, v);
+    case st_int:
+      StoreParsed(cell, text, length, _null_value_int);
       break;
-    }
-    case st_bigint: {
-      int64_t v = _null_value_bigint;
-      if (!missing) {
-        if (ColTypes[col] == kDatetimeTypeId) {
-          v = ParseDatetime(text, length);
-        } else {
-          ConvertCharsToINT(v, text, length, _null_value_bigint);
-        }
+    case st_bigint:
+      if (IsDatetime(col)) {
+        StoreCell(cell, missing ? _null_value_bigint : ParseDatetime(text, length));
+      } else {
+        StoreParsed(cell, text, length, _null_value_bigint);
       }
-      StoreCell(cell, v);
       break;
-    }
-    case st_float: {
-      float v = _null_value_float;
-      if (!missing) ConvertCharsToFLT(v, text, length, _null_value_float);
-      StoreCell(cell, v);
+    case st_float:
+      StoreParsed(cell, text, length, _null_value_float);
       break;
-    }
-    case st_bigfloat: {
-      double v = _null_value_bigfloat;
-      if (!missing) ConvertCharsToFLT(v, text, length, _null_value_bigfloat);
-      StoreCell(cell, v);
+    case st_bigfloat:
+      StoreParsed(cell, text, length, _null_value_bigfloat);
       break;
-    }
     default:  // storage "NULL" has no cell; text is written by the callers
       break;
   }

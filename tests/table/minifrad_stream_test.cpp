@@ -52,17 +52,7 @@ Sample MakeSample(uint64_t seed, int64_t rows) {
   s.table.ColFormat[0].DisplayName = "First";
   s.table.ColFormat[0].Theme = {1, 2, 3};
   s.table.SyncMetadata();
-  for (int64_t r = 0; r < rows; ++r) {
-    std::vector<std::string> texts;
-    std::vector<RefCell> cells;
-    for (const RefColumn& col : s.ref.cols) {
-      auto cell = tablemodel::RandomCell(rng, col);
-      texts.push_back(cell.first);
-      cells.push_back(cell.second);
-    }
-    EXPECT_TRUE(s.table.AddRow(texts));
-    s.ref.AddRow(cells);
-  }
+  for (int64_t r = 0; r < rows; ++r) tablemodel::AddRandomRow(rng, s.table, s.ref);
   return s;
 }
 
@@ -131,17 +121,7 @@ TEST(MiniFradStream, TableLivesInsideAContiguousContainerFile) {
     EXPECT_EQ(inside.Mode, 2u);
     EXPECT_EQ(inside.Stream, &file);
     std::mt19937_64 rng(9);
-    for (int r = 0; r < 30; ++r) {
-      std::vector<std::string> texts;
-      std::vector<RefCell> cells;
-      for (const RefColumn& col : s.ref.cols) {
-        auto cell = tablemodel::RandomCell(rng, col);
-        texts.push_back(cell.first);
-        cells.push_back(cell.second);
-      }
-      ASSERT_TRUE(inside.AddRow(texts));
-      s.ref.AddRow(cells);
-    }
+    for (int r = 0; r < 30; ++r) tablemodel::AddRandomRow(rng, inside, s.ref);
     ExpectSameTable(inside, s.ref, "inside");
   }
   // The file is the container's image: it holds the grown table, records in step.

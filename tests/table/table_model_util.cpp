@@ -179,6 +179,18 @@ std::pair<std::string, RefCell> RandomCell(std::mt19937_64& rng, const RefColumn
   }
 }
 
+void AddRandomRow(std::mt19937_64& rng, MiniFrad& t, RefTable& ref) {
+  std::vector<std::string> texts;
+  std::vector<RefCell> cells;
+  for (const RefColumn& col : ref.cols) {
+    auto cell = RandomCell(rng, col);
+    texts.push_back(cell.first);
+    cells.push_back(cell.second);
+  }
+  EXPECT_TRUE(t.AddRow(texts));
+  ref.AddRow(cells);
+}
+
 RefCell MissingCell(const RefColumn& col) {
   RefCell cell;
   if (StorageOf(col.type) == st_text) cell.text = std::string(1, '\0');

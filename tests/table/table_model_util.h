@@ -41,6 +41,9 @@ struct RefTable {
 // limits and one past them, bad number texts, date-times, empty, long and null-looking texts.
 std::pair<std::string, RefCell> RandomCell(std::mt19937_64& rng, const RefColumn& col);
 
+// Appends one row of random texts to `t` and their expected cells to `ref`.
+void AddRandomRow(std::mt19937_64& rng, MiniFrad& t, RefTable& ref);
+
 // The expected cell of a missing text.
 RefCell MissingCell(const RefColumn& col);
 
