@@ -11,7 +11,7 @@ PACKAGES=(
   libwebsocketpp-dev libssl-dev librdkafka-dev libsimdjson-dev libfast-float-dev
   zlib1g-dev libglm-dev robin-map-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  iproute2 util-linux kcat pigz
+  iproute2 util-linux mount kcat pigz
 )
 
 missing=()

@@ -51,12 +51,16 @@ std::string Join(const std::vector<std::string>& words) {
   return out;
 }
 
+// Sets up one empty run, so that a machine that allows namespaces but not the mounts of
+// the run (overlay, tmpfs) is found here rather than by failing tests.
 std::string Probe() {
   if (geteuid() != 0) return "not root";
-  if (std::system("unshare --mount --net -- true >/dev/null 2>&1") != 0) return "unshare --mount --net fails";
-  if (std::system("command -v setpriv >/dev/null 2>&1") != 0) return "setpriv missing";
+  if (std::system("command -v unshare setpriv ip mount >/dev/null 2>&1") != 0) return "unshare, setpriv, ip or mount missing";
   for (const char* tool : {kStandIn, kKafkaMock})
     if (access(tool, X_OK) != 0) return std::string(tool) + " not built";
+  TempDir stage;
+  std::string probe = std::string(kScript) + " " + stage.Path() + " -- true >/dev/null 2>&1";
+  if (std::system(probe.c_str()) != 0) return "a run cannot be set up here (" + probe + ")";
   return "";
 }
 
