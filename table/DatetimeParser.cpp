@@ -103,10 +103,6 @@ bool ApplyAmpm(bool pm, int32_t& hour) {
   return true;
 }
 
-}  // namespace
-
-namespace {
-
 // Detection ---------------------------------------------------------------------------
 
 // After the first number v (1..31) of a day-and-month pair: it is the month when v <= 12,
