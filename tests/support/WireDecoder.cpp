@@ -1,5 +1,7 @@
 #include "support/WireDecoder.h"
 
+#include "support/WireBytes.h"
+
 #include <charconv>
 #include <cstring>
 #include <limits>
@@ -11,11 +13,9 @@ namespace {
 // Nesting deeper than this is refused instead of recursing without bound.
 constexpr int kMaxDepth = 64;
 
-uint64_t LoadU64(const char* p) {
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(p[i]);
-  return v;
-}
+using wirebytes::Fail;
+
+uint64_t LoadU64(const char* p) { return wirebytes::Load(p, 8); }
 
 // Reads little-endian words out of a byte range, refusing to step past its end.
 class Reader {
@@ -43,11 +43,6 @@ class Reader {
   size_t pos_ = 0;
 };
 
-bool Fail(std::string* error, std::string why) {
-  if (error) *error = std::move(why);
-  return false;
-}
-
 // Scalar code of a 1-D or 2-D number vector code, 0 when the code is neither.
 uint8_t ElementCode(uint8_t type) {
   if (type >= wire::kInt8Vector && type <= wire::kDoubleVector) return type - wire::kInt8Vector + 1;
@@ -58,9 +53,7 @@ uint8_t ElementCode(uint8_t type) {
 
 WireNumber ReadNumber(uint8_t code, const char* p) {
   unsigned width = wire::kScalarWidth[code];
-  uint64_t bits = 0;
-  for (int i = static_cast<int>(width) - 1; i >= 0; --i)
-    bits = (bits << 8) | static_cast<unsigned char>(p[i]);
+  uint64_t bits = wirebytes::Load(p, width);
   if (code == wire::kFloat) {
     uint32_t b32 = static_cast<uint32_t>(bits);
     float f;

@@ -2,15 +2,15 @@
 
 #include <cstring>
 
+#include "support/WireBytes.h"
+
 namespace testsupport {
 
 namespace {
 
-void PutLE(std::string* out, uint64_t v, unsigned width) {
-  for (unsigned i = 0; i < width; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
+using wirebytes::Put;
 
-void PutU64(std::string* out, uint64_t v) { PutLE(out, v, 8); }
+void PutU64(std::string* out, uint64_t v) { Put(out, v, 8); }
 
 // Layout of an item list: count, count + 1 offsets from the start of the item bytes, items.
 std::string ItemList(const std::vector<std::string>& items) {
@@ -39,7 +39,7 @@ WireImage& WireImage::Text(std::string_view key, std::string_view value) { retur
 
 WireImage& WireImage::Int32(std::string_view key, int32_t value) {
   std::string v;
-  PutLE(&v, static_cast<uint32_t>(value), 4);
+  Put(&v, static_cast<uint32_t>(value), 4);
   return Raw(wire::kInt32, key, v);
 }
 
@@ -66,7 +66,7 @@ WireImage& WireImage::Nested(std::string_view key, const WireImage& child) {
 WireImage& WireImage::Int32Vector(std::string_view key, const std::vector<int32_t>& values) {
   std::string v;
   PutU64(&v, values.size());
-  for (int32_t x : values) PutLE(&v, static_cast<uint32_t>(x), 4);
+  for (int32_t x : values) Put(&v, static_cast<uint32_t>(x), 4);
   return Raw(wire::kInt32Vector, key, v);
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "support/WireBytes.h"
 #include "support/WireDecoder.h"
 
 namespace testsupport {
@@ -32,16 +33,9 @@ bool KindOf(int32_t typeId, ColumnKind* out) {
   }
 }
 
-uint64_t LoadLE(const std::string& block, uint64_t at, unsigned width) {
-  uint64_t v = 0;
-  for (int i = static_cast<int>(width) - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(block[at + i]);
-  return v;
-}
+using wirebytes::Fail;
 
-bool Fail(std::string* error, std::string why) {
-  if (error) *error = std::move(why);
-  return false;
-}
+uint64_t LoadLE(const std::string& block, uint64_t at, unsigned width) { return wirebytes::Load(&block[at], width); }
 
 const WireRecord* Need(const WireContainer& c, const char* key, uint8_t type, std::string* error) {
   const WireRecord* r = c.Find(key);

@@ -2,15 +2,14 @@
 
 #include <cstring>
 
+#include "support/WireBytes.h"
 #include "support/WireEncoder.h"
 
 namespace testsupport {
 
 namespace {
 
-void PutLE(std::string* out, uint64_t v, unsigned width) {
-  for (unsigned i = 0; i < width; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
+using wirebytes::Put;
 
 bool IsText(int32_t type) {
   return type == 6 || type == 7 || type == 10 || type == 11 || type == 12 || type == 18 || type == 19;
@@ -39,19 +38,19 @@ void PutFixedCell(std::string* tile, int32_t type, const WireCell& cell) {
   bool present = AsDouble(cell, &d);
   const int64_t* i = std::get_if<int64_t>(&cell);
   switch (type) {
-    case 2: PutLE(tile, present ? static_cast<uint32_t>(i ? static_cast<int32_t>(*i) : static_cast<int32_t>(d)) : 0x80000000u, 4); return;
-    case 3: case 20: PutLE(tile, present ? static_cast<uint64_t>(i ? *i : static_cast<int64_t>(d)) : 0x8000000000000000ull, 8); return;
+    case 2: Put(tile, present ? static_cast<uint32_t>(i ? static_cast<int32_t>(*i) : static_cast<int32_t>(d)) : 0x80000000u, 4); return;
+    case 3: case 20: Put(tile, present ? static_cast<uint64_t>(i ? *i : static_cast<int64_t>(d)) : 0x8000000000000000ull, 8); return;
     case 4: {
       uint32_t bits = 0xFFFFFFFFu;
       float f = static_cast<float>(d);
       if (present) std::memcpy(&bits, &f, 4);
-      PutLE(tile, bits, 4);
+      Put(tile, bits, 4);
       return;
     }
     default: {
       uint64_t bits = ~0ull;
       if (present) std::memcpy(&bits, &d, 8);
-      PutLE(tile, bits, 8);
+      Put(tile, bits, 8);
     }
   }
 }
@@ -63,10 +62,10 @@ void PutTextColumn(std::string* tile, std::string* mint, const WireTable& t, siz
     texts.push_back(std::holds_alternative<std::monostate>(cell) ? std::string(1, '\0') : CellText(cell));
   }
   for (const auto& text : texts) {
-    PutLE(tile, mint->size(), 8);
+    Put(tile, mint->size(), 8);
     *mint += text;
   }
-  for (const auto& text : texts) PutLE(tile, text.size(), 2);
+  for (const auto& text : texts) Put(tile, text.size(), 2);
 }
 
 }  // namespace

@@ -3,19 +3,15 @@
 #include <fstream>
 #include <iterator>
 
+#include "support/WireBytes.h"
+
 namespace standin {
 
 namespace {
 
-void PutU64(std::string* out, uint64_t v) {
-  for (int i = 0; i < 8; ++i) out->push_back(static_cast<char>(v >> (8 * i)));
-}
+void PutU64(std::string* out, uint64_t v) { testsupport::wirebytes::Put(out, v, 8); }
 
-uint64_t GetU64(const std::string& in, size_t at) {
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(in[at + i]);
-  return v;
-}
+uint64_t GetU64(const std::string& in, size_t at) { return testsupport::wirebytes::Load(&in[at], 8); }
 
 constexpr size_t kHeader = 17;
 
