@@ -3,7 +3,6 @@
 #include "streams/RoadPath.h"
 
 #include <cmath>
-
 #include <glm/geometric.hpp>
 
 #include "foundation/MathLib.h"
@@ -149,7 +148,9 @@ float GetDot(const glm::vec2& a, const glm::vec2& b) {
   return glm::dot(glm::normalize(a), glm::normalize(b));
 }
 
-float MClockwiseAngleNorm(const glm::vec2& a, const glm::vec2& b) { return SafeAcos(glm::dot(a, b)); }
+float MClockwiseAngleNorm(const glm::vec2& a, const glm::vec2& b) {
+  return SafeAcos(glm::dot(a, b));
+}
 
 float MClockwiseAngle(const glm::vec2& a, const glm::vec2& b) { return SafeAcos(GetDot(a, b)); }
 
@@ -175,6 +176,8 @@ glm::vec2 MBezier2D(const glm::vec2& p0, const glm::vec2& p1, const glm::vec2& p
   return u * u * u * p0 + 3 * t * u * u * p1 + 3 * t * t * u * p2 + t * t * t * p3;
 }
 
-glm::vec2 BlendPoints(const glm::vec2& a, const glm::vec2& b, float t) { return a * (1 - t) + b * t; }
+glm::vec2 BlendPoints(const glm::vec2& a, const glm::vec2& b, float t) {
+  return a * (1 - t) + b * t;
+}
 
 }  // namespace RoadPath

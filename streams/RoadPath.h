@@ -13,9 +13,8 @@
 // clamped to [-1, 1] before acos, zero-length directions give an empty junction curve, and a
 // corner that cannot be rounded (a zero-length side, or no turn at all) is kept as a point.
 
-#include <vector>
-
 #include <glm/vec2.hpp>
+#include <vector>
 
 namespace RoadPath {
 
@@ -51,7 +50,9 @@ glm::vec2 MBezier2D(const glm::vec2& p0, const glm::vec2& p1, const glm::vec2& p
                     const glm::vec2& p3, float t);
 glm::vec2 BlendPoints(const glm::vec2& a, const glm::vec2& b, float t);  // a(1 - t) + b t
 
-inline float ClockwiseAngle(const glm::vec2& a, const glm::vec2& b) { return MClockwiseAngle(a, b); }
+inline float ClockwiseAngle(const glm::vec2& a, const glm::vec2& b) {
+  return MClockwiseAngle(a, b);
+}
 inline bool CrossSign(const glm::vec2& a, const glm::vec2& b) { return MCrossSign(a, b); }
 inline float AdjustedAngle(const glm::vec2& a, const glm::vec2& b) { return MAdjustedAngle(a, b); }
 

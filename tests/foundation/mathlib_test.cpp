@@ -2,10 +2,10 @@
 
 #include "foundation/MathLib.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <random>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -61,8 +61,7 @@ TEST(MathTicks, CoverTheRangeWithEvenSteps) {
 TEST(MathTicks, RoundNumbersForASimpleRange) {
   // The nice-step search lays one tick past an end that falls exactly on a tick.
   EXPECT_EQ(MLib::MGetTickLocations(5, 0, 10), (std::vector<double>{0, 2, 4, 6, 8, 10, 12}));
-  EXPECT_EQ(MLib::MGetTickLocations(4, 0, 1),
-            (std::vector<double>{0, 0.25, 0.5, 0.75, 1, 1.25}));
+  EXPECT_EQ(MLib::MGetTickLocations(4, 0, 1), (std::vector<double>{0, 0.25, 0.5, 0.75, 1, 1.25}));
 }
 
 TEST(MathTicks, FallbackStepReachesTheTopOfTheRange) {

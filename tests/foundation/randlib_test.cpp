@@ -3,11 +3,11 @@
 
 #include "foundation/RandLib.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <map>
 #include <set>
-
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -3,11 +3,11 @@
 
 #include "streams/RoadPath.h"
 
-#include <cmath>
-#include <random>
-
-#include <glm/geometric.hpp>
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <glm/geometric.hpp>
+#include <random>
 
 namespace {
 
@@ -70,7 +70,8 @@ TEST(Resampling, RandomPolylinesMatchTheArcLengthModel) {
     float len = 0;
     RoadPath::Fill_PLS(line, len, pls);
     double modelLen = 0;
-    for (size_t i = 1; i < line.size(); ++i) modelLen += glm::length(glm::dvec2(line[i] - line[i - 1]));
+    for (size_t i = 1; i < line.size(); ++i)
+      modelLen += glm::length(glm::dvec2(line[i] - line[i - 1]));
     ASSERT_NEAR(len, modelLen, 1e-4 * modelLen);
     ASSERT_EQ(pls.size(), 1001u);
     for (int i = 0; i <= 1000; ++i) {
@@ -122,8 +123,9 @@ TEST(RoundedCurves, PointCountsAndDegenerateCorners) {
   const Polyline zigzag = RoadPath::MakeRoundedCurve({{0, 0}, {10, 0}, {10, 10}, {20, 10}});
   EXPECT_EQ(zigzag.size(), 42u);
   // No turn, a full reversal and a zero-length side cannot be rounded; they stay points.
-  for (const Polyline& corner : {Polyline{{0, 0}, {5, 0}, {10, 0}}, Polyline{{0, 0}, {5, 0}, {1, 0}},
-                                 Polyline{{0, 0}, {0, 0}, {5, 5}}}) {
+  for (const Polyline& corner :
+       {Polyline{{0, 0}, {5, 0}, {10, 0}}, Polyline{{0, 0}, {5, 0}, {1, 0}},
+        Polyline{{0, 0}, {0, 0}, {5, 5}}}) {
     const Polyline curve = RoadPath::MakeRoundedCurve(corner);
     ASSERT_EQ(curve.size(), 22u);
     EXPECT_TRUE(AllFinite(curve));

@@ -1,0 +1,104 @@
+// Structural checks of a road network before anything is derived from it.
+
+#include "streams/RoadMapCheck.h"
+
+#include <cmath>
+#include <glm/geometric.hpp>
+
+#include "streams/RoadMapFormat.h"
+
+namespace RoadMapCheck {
+
+namespace {
+
+bool InRange(const glm::vec2& p) {
+  return std::fabs(p.x) <= kMaxCoordinate && std::fabs(p.y) <= kMaxCoordinate;  // false for NaN
+}
+
+// A polyline the geometry can work with: two points or more, coordinates in range, a
+// direction at both ends (junction curves and node directions read them) and some length.
+std::string CheckPolyline(const RoadPath::Polyline& line) {
+  if (line.size() < 2) return "fewer than two points";
+  float length = 0;
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (!InRange(line[i])) return "coordinate not finite or out of range";
+    if (i > 0) length += glm::length(line[i] - line[i - 1]);
+  }
+  if (length < kMinLength) return "zero length";
+  if (glm::length(line[1] - line[0]) < kMinLength ||
+      glm::length(line.back() - line[line.size() - 2]) < kMinLength) {
+    return "zero-length end segment";
+  }
+  return "";
+}
+
+std::string CheckRoad(const RLine& road, int nodeCount) {
+  std::string problem = CheckPolyline(road.points);
+  if (!problem.empty()) return "centre line: " + problem;
+  if (road.start < 0 || road.start >= nodeCount || road.end < 0 || road.end >= nodeCount) {
+    return "node index out of range";
+  }
+  if (road.rLanes.empty() || road.lLanes.empty()) return "a side without lanes";
+  for (int side = 0; side < 2; ++side) {
+    const std::vector<RoadPath::Polyline>& lanes = side == 0 ? road.rLanes : road.lLanes;
+    for (size_t i = 0; i < lanes.size(); ++i) {
+      problem = CheckPolyline(lanes[i]);
+      if (!problem.empty()) {
+        return (side == 0 ? "right lane " : "left lane ") + std::to_string(i) + ": " + problem;
+      }
+    }
+  }
+  return "";
+}
+
+bool Lists(const INode& node, int road, int startFlag) {
+  for (size_t a = 0; a < node.lines.size(); ++a) {
+    if (node.lines[a] == road && node.start[a] == startFlag) return true;
+  }
+  return false;
+}
+
+std::string CheckNode(const INode& node, int self, const std::vector<RLine>& roads) {
+  if (!InRange(node.pos)) return "position not finite or out of range";
+  if (node.lines.size() != node.start.size()) return "road and start lists differ in length";
+  if (node.lines.size() > size_t(RoadMapFormat::kMaxRoadsPerNode)) {
+    return "more than " + std::to_string(RoadMapFormat::kMaxRoadsPerNode) + " roads";
+  }
+  for (size_t a = 0; a < node.lines.size(); ++a) {
+    const int road = node.lines[a];
+    if (road < 0 || road >= int(roads.size())) return "road index out of range";
+    if (node.start[a] != 0 && node.start[a] != 1) return "start flag other than 0 or 1";
+    const int meets = node.start[a] ? roads[road].end : roads[road].start;
+    if (meets != self) {
+      return "road " + std::to_string(road) +
+             (node.start[a] ? " does not end" : " does not start") + " here";
+    }
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string CheckNetwork(const std::vector<RLine>& roads, const std::vector<INode>& nodes) {
+  if (roads.empty()) return "no roads";
+  for (size_t r = 0; r < roads.size(); ++r) {
+    const std::string problem = CheckRoad(roads[r], int(nodes.size()));
+    if (!problem.empty()) return "road " + std::to_string(r) + ": " + problem;
+  }
+  for (size_t n = 0; n < nodes.size(); ++n) {
+    const std::string problem = CheckNode(nodes[n], int(n), roads);
+    if (!problem.empty()) return "node " + std::to_string(n) + ": " + problem;
+  }
+  // Vehicles find their next junction through the road's own node indexes.
+  for (size_t r = 0; r < roads.size(); ++r) {
+    if (!Lists(nodes[roads[r].start], int(r), 0)) {
+      return "road " + std::to_string(r) + ": not listed at its start node";
+    }
+    if (!Lists(nodes[roads[r].end], int(r), 1)) {
+      return "road " + std::to_string(r) + ": not listed at its end node";
+    }
+  }
+  return "";
+}
+
+}  // namespace RoadMapCheck
