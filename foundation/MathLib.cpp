@@ -29,9 +29,7 @@ bool MLineSegIntersect(const glm::vec2& p1, const glm::vec2& p2, const glm::vec2
   return true;
 }
 
-glm::vec2 MBlendPos(const glm::vec2& a, const glm::vec2& b, float t) {
-  return a * (1 - t) + b * t;
-}
+glm::vec2 MBlendPos(const glm::vec2& a, const glm::vec2& b, float t) { return a * (1 - t) + b * t; }
 
 float MBlendPerc(float a, float b, float t) { return (1 - t) * a + t * b; }
 

@@ -5,11 +5,10 @@
 // and a text form of GLM vector lists. Every function is free, pure (except the date helpers,
 // which read the local clock) and safe to call from any thread.
 
-#include <string>
-#include <vector>
-
 #include <glm/vec2.hpp>
 #include <glm/vec3.hpp>
+#include <string>
+#include <vector>
 
 namespace MLib {
 

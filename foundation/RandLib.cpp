@@ -114,7 +114,9 @@ float RAND_ReadCurve(std::vector<float>& curve, float p) {
   return curve[std::min(static_cast<size_t>(scaled), last)];
 }
 
-float RAND_PercFromCurve(std::vector<float>& curve) { return RAND_ReadCurve(curve, RAND_GetPerc()); }
+float RAND_PercFromCurve(std::vector<float>& curve) {
+  return RAND_ReadCurve(curve, RAND_GetPerc());
+}
 
 int RAND_Choice(std::vector<int> v) { return v.empty() ? 0 : v[DrawIndex(v.size())]; }
 

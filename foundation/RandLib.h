@@ -21,14 +21,14 @@ namespace RLib {
 // 24 inverse cumulative distributions, each 1295 non-decreasing points from 0 to just below
 // 1: Quantile[c][i] is the value below which a fraction i / QuantLen of curve c's draws lie.
 // Built before main() runs; read-only afterwards.
-constexpr int QuantNb = 23;    // the last curve index
-constexpr int QuantLen = 1294; // the last point index
+constexpr int QuantNb = 23;     // the last curve index
+constexpr int QuantLen = 1294;  // the last point index
 extern const std::vector<std::vector<float>> Quantile;
 
-float RAND_GetPerc();                   // uniform in [0, 1]
-float RAND_GetXPerc(unsigned int s);    // xorshift (21, 31, 4) of s, times 2^-32
+float RAND_GetPerc();                        // uniform in [0, 1]
+float RAND_GetXPerc(unsigned int s);         // xorshift (21, 31, 4) of s, times 2^-32
 unsigned int RAND_GetXRand(unsigned int s);  // xorshift (13, 17, 5) of s
-float RAND_GetSPerc(int s);             // reseeds rand() from s; its next value times 2^-31
+float RAND_GetSPerc(int s);                  // reseeds rand() from s; its next value times 2^-31
 
 // Point a of curve b, both as fractions of the table.
 float RAND_RCB_Perc(float a, float b);
