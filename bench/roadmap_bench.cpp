@@ -1,18 +1,17 @@
 // Loading and deriving road maps (SimData::LoadByteStream + InitSimData) for the demo map and
-// grids of growing size. Each run reports its time per road; the summary gives every map's
+// grids of growing size. Each case reports its time per road; the summary gives the grids'
 // time per road as a ratio to the demo map's (the anchor), so linear growth shows as ratios
-// near 1. The plain container read of the largest map is the second anchor: the share of
-// the time spent on reading the file rather than deriving lanes and paths.
+// near 1. The plain container read of the largest map against its full load shows the share
+// of the time spent reading the file rather than deriving lanes and paths.
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "RatioReporter.h"
 #include "RoadMapBuilder.h"
 #include "foundation/LogManager.h"
 #include "record/ByteStream.h"
@@ -51,22 +50,22 @@ const std::vector<BenchMap>& Maps() {
 
 void PerRoad(benchmark::State& state, size_t roads) {
   state.counters["roads"] = double(roads);
-  state.counters["time_per_road"] =
-      benchmark::Counter(double(roads) * double(state.iterations()),
-                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  PerUnit(state, "time_per_road", double(roads));
 }
 
-void BM_LoadAndInit(benchmark::State& state) {
-  const BenchMap& map = Maps()[state.range(0)];
+void BM_LoadAndInit(benchmark::State& state, int which) {
+  const BenchMap& map = Maps()[which];
   for (auto _ : state) {
     SimData sim;
     if (!sim.LoadByteStream(map.path) || !sim.InitSimData()) std::abort();
     benchmark::DoNotOptimize(sim.nodes.data());
   }
-  state.SetLabel(map.name);
   PerRoad(state, map.roads);
 }
-BENCHMARK(BM_LoadAndInit)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadAndInit, demo, 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadAndInit, grid10x10, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadAndInit, grid20x20, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadAndInit, grid30x30, 3)->Unit(benchmark::kMillisecond);
 
 void BM_ReadContainerOnly(benchmark::State& state) {
   const BenchMap& map = Maps()[3];
@@ -77,41 +76,20 @@ void BM_ReadContainerOnly(benchmark::State& state) {
     stream.GetStreamVector("Lines", roads);
     benchmark::DoNotOptimize(roads.data());
   }
-  state.SetLabel(map.name);
   PerRoad(state, map.roads);
 }
 BENCHMARK(BM_ReadContainerOnly)->Unit(benchmark::kMillisecond);
-
-// Prints, after the table, each run's time per road as a ratio to the demo map's.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      const auto found = run.counters.find("time_per_road");
-      if (found == run.counters.end()) continue;
-      perRoad_[run.benchmark_name() + " " + run.report_label] = found->second;
-    }
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    const double anchor = perRoad_["BM_LoadAndInit/0 demo"];
-    std::printf("\ntime per road as a ratio to the demo map (%.2f us per road):\n", anchor * 1e6);
-    for (const auto& [name, seconds] : perRoad_) {
-      std::printf("  %-36s %8.2f us  x%.2f\n", name.c_str(), seconds * 1e6, seconds / anchor);
-    }
-  }
-
- private:
-  std::map<std::string, double> perRoad_;
-};
 
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   Maps();
-  RatioReporter reporter;
+  RatioReporter reporter("time_per_road", "road",
+                         {{"BM_LoadAndInit/grid10x10", "BM_LoadAndInit/demo"},
+                          {"BM_LoadAndInit/grid20x20", "BM_LoadAndInit/demo"},
+                          {"BM_LoadAndInit/grid30x30", "BM_LoadAndInit/demo"},
+                          {"BM_ReadContainerOnly", "BM_LoadAndInit/grid30x30"}});
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;
