@@ -1,10 +1,10 @@
-// mapgen: writes a road-map file for the traffic simulation.
+// tvx_mapgen: writes a road-map file for the traffic simulation.
 //
-//   mapgen demo OUT                      6 x 6 demo grid with mixed lane counts
-//   mapgen grid COLS ROWS LANES OUT      grid of COLS x ROWS junctions
-//   mapgen cross LANES OUT               one four-way junction with dead-end arms
-//   mapgen tee LANES OUT                 one T-junction with dead-end arms
-//   mapgen corridor SEGMENTS LANES OUT   straight chain of SEGMENTS roads
+//   tvx_mapgen demo OUT                      6 x 6 demo grid with mixed lane counts
+//   tvx_mapgen grid COLS ROWS LANES OUT      grid of COLS x ROWS junctions
+//   tvx_mapgen cross LANES OUT               one four-way junction with dead-end arms
+//   tvx_mapgen tee LANES OUT                 one T-junction with dead-end arms
+//   tvx_mapgen corridor SEGMENTS LANES OUT   straight chain of SEGMENTS roads
 //
 // LANES is the number of lanes on each side of a road, 1 to 3.
 
@@ -19,7 +19,7 @@ namespace {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: mapgen demo OUT | grid COLS ROWS LANES OUT | cross LANES OUT |\n"
+               "usage: tvx_mapgen demo OUT | grid COLS ROWS LANES OUT | cross LANES OUT |\n"
                "       tee LANES OUT | corridor SEGMENTS LANES OUT   (LANES 1 to 3)\n");
   return 2;
 }
