@@ -1,0 +1,282 @@
+// Placing cars, the light clocks, the occupancy cells and the route choice.
+
+#include "streams/VehicleManager.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "foundation/MathLib.h"
+#include "foundation/RandLib.h"
+
+namespace {
+
+constexpr int kCells = SimData::kCarCells;
+
+// Incoming lanes of approach k: the road's right lanes when it ends at the node.
+int IncomingCount(const RLine& road, int32_t atEnd) {
+  return atEnd ? road.nRight : road.nLanes - road.nRight;
+}
+int IncomingGlobal(const RLine& road, int32_t atEnd, int i) {
+  return atEnd ? i : road.nRight + i;
+}
+
+}  // namespace
+
+VehicleManager::VehicleManager(SimData& network) : sim(network) {}
+
+int32_t VehicleManager::CarCount(int64_t n) {
+  return int32_t(std::clamp<int64_t>(n, 1, kMaxCars));
+}
+
+bool VehicleManager::Init(int64_t n) {
+  if (sim.lines.empty()) return false;
+  for (const RLine& road : sim.lines) {
+    if (road.nLanes < 1 || road.laneLen.empty() || road.carMap.size() != road.laneLen.size()) {
+      return false;
+    }
+  }
+  const int32_t count = CarCount(n);
+  vehicles.reserve(vehicles.size() + size_t(count));
+  for (int32_t i = 0; i < count; ++i) {
+    Vehicle car;
+    car.road = RLib::RAND_GetRandIntFromRange(0, int(sim.lines.size()) - 1);
+    car.dist = RLib::RAND_GetRandFloatFromRange(0, sim.lines[car.road].laneLen[0]);
+    car.calm = RLib::RAND_GetPerc();
+    vehicles.push_back(car);
+  }
+  nbCars = int32_t(vehicles.size());
+  clearAll_ = true;
+  return true;
+}
+
+void VehicleManager::Step(float dt) {
+  UpdateTrafficLights(dt);
+  FillCarMap();
+  for (Vehicle& car : vehicles) {
+    if (car.road < 0) continue;
+    if (car.needNextRoad == 1) {
+      GetNextRoad(car);
+      car.needNextRoad = 0;
+    }
+    DrawVehicle(car);
+    Move(car, dt);
+  }
+}
+
+// ---- Lights ----
+
+void VehicleManager::UpdateTrafficLights(float dt) {
+  lightsChanged = 0;
+  timer4 += dt;
+  timer2 += dt;
+  if (timer4 > kPhaseLength) {
+    lightsChanged = 1;
+    phase4 = (phase4 + 1) % 4;
+    timer4 -= kPhaseLength;
+  }
+  if (timer2 > kPhaseLength) {
+    phase2 = (phase2 + 1) % 2;
+    timer2 -= kPhaseLength;
+    lightsChanged = 1;
+  }
+  for (INode& node : sim.nodes) {
+    const int roads = int(node.lines.size());
+    for (int k = 0; k < roads; ++k) {
+      if (roads == 4) SkipPhase(node);
+      RLine& road = sim.lines[node.lines[k]];
+      const int nIn = IncomingCount(road, node.start[k]);
+      const std::vector<LaneOptions>* opts = size_t(k) < node.laneOpts.size() ? &node.laneOpts[k]
+                                                                              : nullptr;
+      for (int i = 0; i < nIn; ++i) {
+        const bool noMove = opts && size_t(i) < opts->size() && (*opts)[i].noMove == 1;
+        road.laneLight[IncomingGlobal(road, node.start[k], i)] =
+            noMove ? 0 : LaneCode(roads, k, i, nIn);
+      }
+    }
+  }
+}
+
+void VehicleManager::SkipPhase(const INode& node) {
+  if (phase4 == 1 && node.flags[1] == 1) phase4 = 2;
+  if (phase4 == 3 && node.flags[3] == 1) phase4 = 0;
+}
+
+int32_t VehicleManager::LaneCode(int roads, int k, int lane, int nIn) const {
+  constexpr int32_t kNoLight = 1, kStop = 2, kGo = 3, kTurnOnly = 4;
+  switch (roads) {
+    case 2:
+      return phase2 == 0 ? kStop : kGo;
+    case 3:
+      return (k == 0) == (phase2 == 0) ? kStop : kGo;
+    case 4: {
+      const bool groupA = k < 2;
+      switch (phase4) {
+        case 0: return groupA ? kGo : kStop;
+        case 2: return groupA ? kStop : kGo;
+        default: {  // 1: left turns of group A, 3: of group B
+          const bool turning = groupA == (phase4 == 1);
+          return turning && lane == 0 && nIn > 1 ? kTurnOnly : kStop;
+        }
+      }
+    }
+    default:
+      return kNoLight;
+  }
+}
+
+// ---- Occupancy ----
+
+int32_t VehicleManager::CellOf(float dist, float length) {
+  const float at = dist / length * float(kCells);
+  if (!(at > 0)) return 0;  // also NaN
+  if (at >= float(kCells - 1)) return kCells - 1;
+  return int32_t(at);
+}
+
+int32_t VehicleManager::CellSpan(float span, float length) {
+  const float cells = span / length * float(kCells);
+  if (!(cells > 0)) return 0;
+  if (cells >= float(kCells)) return kCells;
+  return int32_t(cells);
+}
+
+void VehicleManager::ClearCarMap() {
+  if (clearAll_) {
+    for (RLine& road : sim.lines) {
+      for (std::vector<uint32_t>& cells : road.carMap) std::fill(cells.begin(), cells.end(), 0);
+    }
+    clearAll_ = false;
+  } else {
+    for (const CellRef& ref : setCells_) {
+      if (size_t(ref.road) < sim.lines.size() &&
+          size_t(ref.lane) < sim.lines[ref.road].carMap.size()) {
+        sim.lines[ref.road].carMap[ref.lane][ref.cell] = 0;
+      }
+    }
+  }
+  setCells_.clear();
+  for (INode& node : sim.nodes) {
+    std::fill(node.slotL.begin(), node.slotL.end(), 0);
+    std::fill(node.slotS.begin(), node.slotS.end(), 0);
+    std::fill(node.slotR.begin(), node.slotR.end(), 0);
+  }
+}
+
+void VehicleManager::FillCarMap() {
+  ClearCarMap();
+  for (size_t i = 0; i < vehicles.size(); ++i) {
+    Vehicle& car = vehicles[i];
+    if (car.road < 0) continue;
+    const uint32_t id = uint32_t(i + 1);
+    if (car.inIntersection) {
+      INode& node = sim.nodes[car.node];
+      if (car.dist / node.pathLen[car.path] >= 0.6f) continue;
+      std::vector<uint32_t>* slots = car.turn == 'L'   ? &node.slotL
+                                     : car.turn == 'S' ? &node.slotS
+                                     : car.turn == 'R' ? &node.slotR
+                                                       : nullptr;
+      if (slots) (*slots)[car.approach] = id;
+    } else {
+      RLine& road = sim.lines[car.road];
+      car.cell = CellOf(car.dist, road.laneLen[car.lane]);
+      road.carMap[car.lane][car.cell] = id;
+      setCells_.push_back({car.road, car.lane, car.cell});
+    }
+  }
+}
+
+bool VehicleManager::Occupied(const RLine& road, int lane, int first, int last) const {
+  const std::vector<uint32_t>& cells = road.carMap[lane];
+  first = std::max(first, 0);
+  last = std::min(last, kCells - 1);
+  for (int c = first; c <= last; ++c) {
+    if (cells[c] != 0) return true;
+  }
+  return false;
+}
+
+// ---- Route choice ----
+
+char VehicleManager::GetTurnType(int roads, int from, int to) const {
+  if (roads < 2) return 'U';
+  const bool inRange = from >= 0 && to >= 0 && from < roads && to < roads;
+  if (roads == 3 && inRange) return turns3[from][to];
+  if (roads == 4 && inRange) return turns4[from][to];
+  return 'S';
+}
+
+int VehicleManager::IndexFromPerc(float p, int n) {
+  return int(float(n) * (p * 0.9999999f));
+}
+
+int VehicleManager::LocalIndToRoad(int node, int i) const {
+  const std::vector<int32_t>& lines = sim.nodes[node].lines;
+  return i >= 0 && size_t(i) < lines.size() ? lines[i] : 0;
+}
+
+int VehicleManager::RoadToLocalInd(int node, int road) const {
+  const std::vector<int32_t>& lines = sim.nodes[node].lines;
+  const auto it = std::find(lines.begin(), lines.end(), road);
+  return it == lines.end() ? 0 : int(it - lines.begin());
+}
+
+std::vector<int> VehicleManager::RouteChoices(const INode& node, int approach) const {
+  const std::vector<int32_t>& reach = node.pathRoad[approach];
+  auto reachable = [&](int j) {
+    return std::find(reach.begin(), reach.end(), node.lines[j]) != reach.end();
+  };
+  std::vector<int> choices;
+  for (int j = 0; j < int(node.lines.size()); ++j) {
+    if (j != approach && reachable(j)) choices.push_back(j);
+  }
+  // A dead end, or a junction whose only path turns back.
+  if (choices.empty() && reachable(approach)) choices.push_back(approach);
+  return choices;
+}
+
+void VehicleManager::GetNextRoad(Vehicle& car) {
+  const RLine& road = sim.lines[car.road];
+  car.node = road.laneSide[car.lane] == 0 ? road.end : road.start;
+  const INode& node = sim.nodes[car.node];
+  car.approach = 0;
+  for (int j = int(node.lines.size()) - 1; j >= 0; --j) {
+    if (node.lines[j] == car.road) {
+      car.approach = j;
+      break;
+    }
+  }
+  const std::vector<int> choices =
+      size_t(car.approach) < node.pathRoad.size() ? RouteChoices(node, car.approach)
+                                                  : std::vector<int>();
+  if (choices.empty()) {  // no path leaves this approach: the car cannot go on
+    car.road = -1;
+    return;
+  }
+  const int choice = RLib::RAND_Choice(choices);
+  car.turn = GetTurnType(int(node.lines.size()), car.approach, choice);
+  car.nextRoad = node.lines[choice];
+  std::vector<int> candidates;
+  const std::vector<int32_t>& reach = node.pathRoad[car.approach];
+  for (int j = 0; j < int(reach.size()); ++j) {
+    if (reach[j] == car.nextRoad) candidates.push_back(j);
+  }
+  const int pick = std::min(IndexFromPerc(car.calm, int(candidates.size())),
+                            int(candidates.size()) - 1);
+  const int j = candidates[pick];
+  car.path = node.pathIdx[car.approach][j];
+  car.nextLane = node.pathDestLane[car.approach][j];
+  car.targetLane = node.pathSrcLane[car.approach][j];
+  car.go = 0;
+}
+
+// ---- Car parameters ----
+
+float VehicleManager::Look(const Vehicle& car) const {
+  return MLib::MBlendPerc(lookNear, lookFar, car.calm);
+}
+float VehicleManager::Cruise(const Vehicle& car) const {
+  return MLib::MBlendPerc(cruiseFast, cruiseCalm, car.calm);
+}
+float VehicleManager::Acc(const Vehicle& car) const {
+  return MLib::MBlendPerc(accFast, accCalm, car.calm);
+}

@@ -1,0 +1,132 @@
+#pragma once
+
+// VehicleManager: the cars of the traffic simulation and the clocks of its traffic lights.
+//
+// Built over a road network (SimData) that is loaded and derived before Init. One simulation
+// step (Step) advances the light clocks and writes every lane's light code, rebuilds the
+// lane occupancy cells and junction slots, then for every active car chooses its route when
+// one is due (GetNextRoad), decides its position and speed (DrawVehicle) and moves it (Move).
+// Cars follow lanes along their resampled polylines, keep their distance by looking at the
+// occupancy cells ahead, stop for lights, change lanes towards the lane their junction path
+// starts from, and cross junctions on the network's paths; left-turners yield to oncoming
+// traffic. A car's `calm` in [0, 1] sets its look-ahead, cruise speed and acceleration.
+//
+// `dt` is simulation time: a light phase lasts kPhaseLength units and speeds are map units per
+// unit. The speed rules of DrawVehicle apply once per step; only Move and the clocks use dt.
+//
+// Light codes written into each road's laneLight (per global lane id):
+//   0 no path leaves the lane (no stop), 1 no light, 2 stop, 3 go,
+//   4 stop unless turning (a car going straight stops; a left-turner does not yield).
+//
+// The occupancy cells belong to the manager: FillCarMap clears only the cells it set itself
+// the step before, so nothing else may write them between steps.
+//
+// Threading: used by one thread (the simulation's); nothing locks.
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "streams/SimData.h"
+#include "streams/Vehicle.h"
+
+class VehicleManager {
+ public:
+  // Upper bound of Init's car count: more would only come from a typing slip.
+  static constexpr int32_t kMaxCars = 100000;
+  static constexpr float kPhaseLength = 30.0f;
+
+  int32_t nbCars = 70;
+  float laneChangeGap = 5.0f;   // half-window kept free on each lane a lane change crosses
+  float oncomingGap = 20.0f;    // end stretch of oncoming lanes a left-turner keeps free
+  float leftTurnReach = 25.0f;  // distance before the lane end to wait for the left slot
+  float lookFar = 25.0f;        // look-ahead at calm 1
+  float lookNear = 7.0f;        // at calm 0
+  float cruiseCalm = 3.0f;      // cruise speed at calm 1
+  float cruiseFast = 6.0f;      // at calm 0; also the cap of a released car in a junction
+  float accCalm = 0.04f;
+  float accFast = 0.06f;
+  std::vector<Vehicle> vehicles;  // a car's id in cells and slots is its position + 1
+  SimData& sim;                   // not owned; outlives the manager
+  float timer4 = 0;               // time in the current four-road phase
+  int32_t phase4 = 0;             // 0..3
+  float timer2 = 0;               // time in the current two-phase clock phase
+  int32_t phase2 = 0;             // 0..1
+  int32_t lightsChanged = 0;      // 1 during a step in which a phase advanced
+  // Turn letter by [from approach][to approach] at three- and four-road junctions.
+  std::array<std::array<char, 3>, 3> turns3{{{'U', 'R', 'L'}, {'L', 'U', 'S'}, {'R', 'S', 'U'}}};
+  std::array<std::array<char, 4>, 4> turns4{{{'U', 'S', 'R', 'L'},
+                                             {'S', 'U', 'L', 'R'},
+                                             {'L', 'R', 'U', 'S'},
+                                             {'R', 'L', 'S', 'U'}}};
+
+  explicit VehicleManager(SimData& network);
+
+  // The number of cars Init places for a requested n: n clamped to [1, kMaxCars].
+  static int32_t CarCount(int64_t n);
+  // Places CarCount(n) cars, each on lane 0 of a random road at a random distance
+  // with a random calm, and sets nbCars to the number of cars. False, placing nothing, when
+  // the network has no road or a road has no lane.
+  bool Init(int64_t n);
+
+  // One simulation step of length dt (the caller keeps dt finite and small).
+  void Step(float dt);
+
+  // Advances both light clocks by dt and writes every lane's light code.
+  void UpdateTrafficLights(float dt);
+  // Rebuilds the occupancy cells of all lanes and the junction slots from the cars.
+  void FillCarMap();
+  // Route choice at the car's coming junction: next road, path, and the lanes it joins.
+  void GetNextRoad(Vehicle& car);
+  // Position of the car, then its speed decision for this step.
+  void DrawVehicle(Vehicle& car);
+  // Advances the car by speed * dt along its lane or junction path.
+  void Move(Vehicle& car, float dt);
+
+  // 'U' for fewer than 2 roads, 'S' for 2 or more than 4, else the turn table's letter.
+  char GetTurnType(int roads, int from, int to) const;
+  // trunc(n * p * 0.9999999): an index in [0, n) for p in [0, 1].
+  static int IndexFromPerc(float p, int n);
+  // Occupancy cell of distance `dist` on a lane of length `length`: trunc(dist / length *
+  // kCarCells), clamped to 0..kCarCells - 1 on both sides (a car that rolled back slightly,
+  // or a NaN, gives cell 0).
+  static int32_t CellOf(float dist, float length);
+  // Number of cells that `span` map units cover on a lane of length `length`, in
+  // 0..kCarCells.
+  static int32_t CellSpan(float span, float length);
+  // The road of approach i (0 when out of range); the first approach of `road` (0 if none).
+  int LocalIndToRoad(int node, int i) const;
+  int RoadToLocalInd(int node, int road) const;
+
+  // Look-ahead, cruise speed and acceleration of a car.
+  float Look(const Vehicle& car) const;
+  float Cruise(const Vehicle& car) const;
+  float Acc(const Vehicle& car) const;
+
+ private:
+  struct CellRef {  // one occupancy cell set by the last FillCarMap
+    int32_t road, lane, cell;
+  };
+  // Light code of incoming lane `lane` of `nIn` on approach k of a node of `roads` roads,
+  // for the current phases.
+  int32_t LaneCode(int roads, int k, int lane, int nIn) const;
+  // At four-road nodes whose first (or second) group has single-lane roads, the phase that
+  // would give that group its left-turn phase moves on at once, for the whole manager.
+  void SkipPhase(const INode& node);
+  void Place(Vehicle& car) const;
+  void JunctionRules(Vehicle& car);
+  void RoadRules(Vehicle& car);
+  // Works the car's lane change towards targetLane on, or slows it while a lane it must
+  // cross is taken near it.
+  void ChangeLane(Vehicle& car, float cruise);
+  bool LeftTurnMustYield(const Vehicle& car) const;
+  // Whether lane `lane` of `road` holds a car in cells first..last (clamped).
+  bool Occupied(const RLine& road, int lane, int first, int last) const;
+  // The approaches a car arriving on `approach` may leave by: those whose road some path of
+  // the approach leads to; empty only when the approach has no path at all.
+  std::vector<int> RouteChoices(const INode& node, int approach) const;
+  void ClearCarMap();
+
+  std::vector<CellRef> setCells_;  // cells FillCarMap set, cleared at the next one
+  bool clearAll_ = true;             // the first FillCarMap clears every cell
+};
