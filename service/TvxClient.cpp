@@ -1,6 +1,7 @@
 #include "service/TvxClient.h"
 
 #include "service/StreamBase.h"
+#include "service/TargetData.h"
 
 std::atomic<int32_t> TvxClient::Status{TvxClient::kNotStarted};
 std::atomic<int32_t> TvxClient::NbTriesLeft{0};
@@ -15,6 +16,10 @@ TvxClient::~TvxClient() {
   for (std::thread& t : streamThreads) {
     if (t.joinable()) t.join();
   }
+  // Every console first: a console still running could reach a deleted stream or target.
+  for (StreamBase* stream : streams) stream->JoinThreads();
+  for (auto& entry : targets) delete entry.second;
+  targets.clear();
   for (StreamBase* stream : streams) delete stream;
 }
 

@@ -16,15 +16,23 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "service/FixedPaths.h"
 
+class ByteStream;
+class MiniFrad;
 class StreamBase;
+struct AppMessage;
+struct TargetData;
 
 class TvxClient {
  public:
@@ -46,8 +54,9 @@ class TvxClient {
   static const std::string BSPrefix;
 
   TvxClient() = default;
-  // Asks the streams to quit unless that was done, joins the stream threads, then deletes
-  // the streams.
+  // Asks the streams to quit unless that was done, joins the stream threads and then every
+  // stream's console, and only then deletes the targets and the streams: no console can
+  // still reach a stream or a target that is gone.
   ~TvxClient();
   TvxClient(const TvxClient&) = delete;
   TvxClient& operator=(const TvxClient&) = delete;
@@ -58,6 +67,105 @@ class TvxClient {
   // that sees it return knows that no stream is still being touched on its behalf. It
   // never takes the update mutex, so it may be called while that mutex is held.
   void SignalDone();
+
+  // ---- Targets (TvxClientTargets.cpp) ----
+  // Targets are registered during start-up, before any stream thread runs; the map is not
+  // changed afterwards and has no lock. Each target's table and flags are guarded by its
+  // own mutex (service/TargetData.h).
+
+  // Registers a target whose schema comes from the data server's table file
+  // tableRoot/"OSTREL." + alias/database/table + ".ostrel": its columns, no rows. True
+  // when registered or already registered (the first registration stays); false, with
+  // nothing registered, for a missing or unreadable file, one without a valid table of at
+  // least one column, and a name that would lead outside tableRoot (empty, ".", "..", or
+  // holding a separator or a NUL byte; also logged). The key column is the first column
+  // named `key` exactly; keyIndex -1 when none.
+  bool NewTarget(const std::string& alias, const std::string& database, const std::string& table,
+                 const std::string& action, const std::string& key);
+  // Registers a target around the supplied table (taken over). keyIndex stays -1; the
+  // producer sets keepRows afterwards through GetTarget. True also when already registered
+  // (the supplied table is then dropped).
+  bool NewTarget(const std::string& alias, const std::string& database, const std::string& table,
+                 const std::string& action, const std::string& key, MiniFrad frad);
+  // The registered target, or null. It lives as long as the client.
+  TargetData* GetTarget(const std::string& alias, const std::string& database,
+                        const std::string& table);
+  // The target's table (for its schema), or an empty table for an unknown target. Read
+  // the schema only: the rows belong to the target's mutex.
+  MiniFrad& GetTargetFrad(const std::string& alias, const std::string& database,
+                          const std::string& table);
+  // Appends one row of texts (each converted to its column's type) under the target's
+  // lock and marks it pending. An unknown target is ignored.
+  void UpdateTarget(const std::string& alias, const std::string& database,
+                    const std::string& table, const std::vector<std::string>& row);
+  // The update cycle's send: one update message per pending target with rows, in key
+  // order. The rows are taken from the table (unless it keeps them) and pending cleared
+  // under the lock; the message is sent after the lock is released.
+  void SendTargetUpdates();
+  // Empties the target (unless it keeps its rows), clears pending and sends its clear
+  // message, all under the target's lock. An unknown target is ignored.
+  void ResetTarget(const std::string& alias, const std::string& database,
+                   const std::string& table);
+
+  std::string tableRoot = FixedPaths::kLiveDir;  // root of the target table files
+  std::map<std::string, TargetData*> targets;   // by alias/database/table; owned
+
+  // ---- Sending (TvxClientMessages.cpp) ----
+  // The link's side of a send. The link sets frameSink; ImplSendMsg asks it for one frame
+  // of `size` payload bytes, which the sink fills in place by calling `fill` with the
+  // payload's first byte (so the image is written straight into the frame), then sends.
+  // kNoConnection: no live connection (nothing printed); kError: the library failed, with
+  // its text in *error.
+  enum class FrameResult { kSent, kNoConnection, kError };
+  using FrameFill = std::function<void(char* payload)>;
+  using FrameSink = std::function<FrameResult(bool binary, uint64_t size, const FrameFill& fill,
+                                              std::string* error)>;
+  FrameSink frameSink;  // empty: no link, every send is refused silently
+
+  // Sends "BS=" + the image of `bs` as one binary frame. False without a message when the
+  // link is not open (Status is not kOpen) or has no live connection. A library error
+  // prints "> Error sending message: <text>" on standard output, removes the reply
+  // callbacks of the container's "MSID" (its reply will never come) and gives false.
+  // Any thread; the link serialises the writes.
+  bool ImplSendMsg(const ByteStream& bs);
+  // ImplSendMsg over the selected endpoint (the link's sink chooses it by `secure`).
+  bool SendMsg(const ByteStream& bs);
+  // The text as one text frame, under the same conditions; no callback is removed.
+  bool SendMsg(const std::string& text);
+
+  // ---- Incoming messages and reply callbacks (TvxClientMessages.cpp) ----
+  struct SuccessFunctionData {
+    std::function<void(ByteStream&, std::shared_ptr<void>)> callback;
+    std::shared_ptr<void> data;
+  };
+  struct FailureFunctionData {
+    std::function<void(std::string, std::shared_ptr<void>)> callback;
+    std::shared_ptr<void> data;
+  };
+
+  // Decodes one incoming frame payload (the message handler passes it on the network
+  // thread) and, for a reply carrying "Func" and "MSID", queues its callback on TPOOL: a
+  // failure callback when "Func" is "ERR" (with "Detail", empty when absent), else a
+  // success callback. A frame that is too short, has another prefix or an image that
+  // does not load is logged (its length, never its bytes) and dropped; a reply without
+  // "Func" or "MSID", and every frame when there is no running pool, is dropped silently.
+  void ReceiveFrame(std::string_view payload);
+
+  // Stores the callback under msid, replacing an entry already there. Any thread.
+  void AddSuccessCallback(const std::string& msid,
+                          std::function<void(ByteStream&, std::shared_ptr<void>)> callback,
+                          std::shared_ptr<void> data);
+  void AddFailureCallback(const std::string& msid,
+                          std::function<void(std::string, std::shared_ptr<void>)> callback,
+                          std::shared_ptr<void> data);
+  // Erases msid from both maps (where present).
+  void RemoveCallback(const std::string& msid);
+  // Pool jobs, reaching the maps through WSOCK: take the entry of the message's MSID out
+  // of its map and run it, so each registration runs at most once even when two replies
+  // carry its identifier. An identifier without an entry is dropped. A callback that
+  // throws is not retried (the exception stays in the job's unread future).
+  static void SuccessCallback(AppMessage message);
+  static void FailureCallback(std::string msid, std::string detail);
 
   std::string programPath;
   std::string dataDir;  // the traffic simulation reads its road map relative to it
@@ -73,6 +181,9 @@ class TvxClient {
   std::condition_variable updateSignal;
   std::vector<StreamBase*> streams;  // in creation order; owned
   std::vector<std::thread> streamThreads;
+  std::mutex callbackMutex;  // guards the two callback maps
+  std::unordered_map<std::string, SuccessFunctionData> successCallbacks;
+  std::unordered_map<std::string, FailureFunctionData> failureCallbacks;
 
  private:
   std::mutex signalMutex;  // serialises SignalDone callers

@@ -1,0 +1,31 @@
+#pragma once
+
+// TargetData: one table of the data server that the service feeds, named by a database
+// alias, a database name and a table name, with the action of its route and the index of
+// its key column. The client owns one per target (TvxClient::targets, keyed by
+// alias + "/" + database + "/" + table) and deletes them when it is destroyed.
+//
+// Threading: `frad`, `keepRows` and the rows are used only under `mutex`. `pending` is also
+// read without the lock by the update cycle's first test, so it is atomic; it is written
+// under the lock. A producer that writes cells in place takes `mutex` (through
+// TvxClient::GetTarget) and sets `pending` itself.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "table/MiniFrad.h"
+
+struct TargetData {
+  std::string alias;
+  std::string dbName;
+  std::string tableName;
+  std::string event;  // the route's action, sent as the message's "Event"
+  // The rows collected since the last update (with keepRows, the whole table).
+  MiniFrad frad;
+  int32_t keyIndex = -1;  // index of the key column in frad; -1 when none
+  std::atomic<bool> pending{false};  // frad changed since the last update message
+  bool keepRows = false;  // rows stay after an update and after a reset
+  std::mutex mutex;
+};

@@ -1,0 +1,149 @@
+// The client's targets: registration, row intake, update and clear messages.
+
+#include <filesystem>
+#include <memory>
+#include <utility>
+
+#include "foundation/LogManager.h"
+#include "record/ByteStream.h"
+#include "service/MessageFormat.h"
+#include "service/TargetData.h"
+#include "service/TvxClient.h"
+#include "table/MiniFrad.h"
+
+namespace {
+
+std::string TargetKey(const std::string& alias, const std::string& database,
+                      const std::string& table) {
+  return alias + "/" + database + "/" + table;
+}
+
+// A name that stays one path component below its parent: not empty, not "." or "..", no
+// separator and no NUL byte (which would cut the path short).
+bool IsPlainComponent(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of(std::string("/\0", 2)) == std::string::npos;
+}
+
+// The target's table file under `root`, or an empty path when a name would lead elsewhere.
+std::filesystem::path TableFilePath(const std::string& root, const std::string& alias,
+                                    const std::string& database, const std::string& table) {
+  if (!IsPlainComponent(alias) || !IsPlainComponent(database) || !IsPlainComponent(table)) {
+    return {};
+  }
+  return std::filesystem::path(root) / ("OSTREL." + alias) / database / (table + ".ostrel");
+}
+
+// Index of the first column named `key` exactly; -1 for an empty key or no such column.
+int32_t KeyColumn(const MiniFrad& frad, const std::string& key) {
+  if (key.empty()) return -1;
+  for (size_t i = 0; i < frad.ColNames.size(); ++i) {
+    if (frad.ColNames[i] == key) return static_cast<int32_t>(i);
+  }
+  return -1;
+}
+
+std::unique_ptr<TargetData> MakeTarget(const std::string& alias, const std::string& database,
+                                       const std::string& table, const std::string& action) {
+  auto target = std::make_unique<TargetData>();
+  target->alias = alias;
+  target->dbName = database;
+  target->tableName = table;
+  target->event = action;
+  return target;
+}
+
+}  // namespace
+
+bool TvxClient::NewTarget(const std::string& alias, const std::string& database,
+                          const std::string& table, const std::string& action,
+                          const std::string& key) {
+  const std::string targetKey = TargetKey(alias, database, table);
+  if (targets.count(targetKey) != 0) return true;
+
+  const std::filesystem::path path = TableFilePath(tableRoot, alias, database, table);
+  if (path.empty()) {
+    LogManager::Global << "Refused target name outside the table files: " + targetKey;
+    return false;
+  }
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return false;
+
+  // The schema is read from a view of the mapped file; only the shape is kept.
+  ByteStream file(true);
+  if (!file.Read(path.string())) return false;
+  MiniFrad schema;
+  // A container without table records loads as a table without columns: no target.
+  if (!schema.Load(&file, true) || schema.NbCols == 0) return false;
+
+  std::unique_ptr<TargetData> target = MakeTarget(alias, database, table, action);
+  target->frad.New("");
+  if (!target->frad.Set(0, schema.ColNames, schema.ColTypes, schema.ColSizes)) return false;
+  target->keyIndex = KeyColumn(schema, key);
+  targets[targetKey] = target.release();
+  return true;
+}
+
+bool TvxClient::NewTarget(const std::string& alias, const std::string& database,
+                          const std::string& table, const std::string& action,
+                          const std::string& /*key*/, MiniFrad frad) {
+  const std::string targetKey = TargetKey(alias, database, table);
+  if (targets.count(targetKey) != 0) return true;
+  std::unique_ptr<TargetData> target = MakeTarget(alias, database, table, action);
+  target->frad = std::move(frad);
+  targets[targetKey] = target.release();
+  return true;
+}
+
+TargetData* TvxClient::GetTarget(const std::string& alias, const std::string& database,
+                                 const std::string& table) {
+  auto it = targets.find(TargetKey(alias, database, table));
+  return it == targets.end() ? nullptr : it->second;
+}
+
+MiniFrad& TvxClient::GetTargetFrad(const std::string& alias, const std::string& database,
+                                   const std::string& table) {
+  static MiniFrad NullMF;
+  TargetData* target = GetTarget(alias, database, table);
+  return target == nullptr ? NullMF : target->frad;
+}
+
+void TvxClient::UpdateTarget(const std::string& alias, const std::string& database,
+                             const std::string& table, const std::vector<std::string>& row) {
+  TargetData* target = GetTarget(alias, database, table);
+  if (target == nullptr) return;
+  std::lock_guard<std::mutex> lock(target->mutex);
+  target->frad.AddRow(row);
+  target->pending = true;
+}
+
+void TvxClient::SendTargetUpdates() {
+  ByteStream msg(false);  // one container for every message of this call
+  for (auto& entry : targets) {
+    TargetData& target = *entry.second;
+    if (!target.pending) continue;  // a target set pending meanwhile waits one period
+    {
+      std::lock_guard<std::mutex> lock(target.mutex);
+      if (target.frad.NbRows == 0) {
+        target.pending = false;
+        continue;
+      }
+      BuildUpdateMessage(target, msg);
+      if (!target.keepRows) target.frad.DeleteAllRows();
+      target.pending = false;
+    }
+    ImplSendMsg(msg);  // producers are never blocked by the network
+  }
+}
+
+void TvxClient::ResetTarget(const std::string& alias, const std::string& database,
+                            const std::string& table) {
+  TargetData* target = GetTarget(alias, database, table);
+  if (target == nullptr) return;
+  std::lock_guard<std::mutex> lock(target->mutex);
+  if (!target->keepRows) target->frad.DeleteAllRows();
+  target->pending = false;
+  ByteStream msg(false);
+  BuildClearMessage(*target, msg);
+  ImplSendMsg(msg);
+}

@@ -1,0 +1,429 @@
+// Targets and their messages: registration from table files written by the independent
+// encoder, row intake, and the update and clear frames read back by the independent decoder.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <random>
+
+#include "foundation/LogManager.h"
+#include "record/ByteStream.h"
+#include "service/MessageFormat.h"
+#include "service/TargetData.h"
+#include "service/TvxClient.h"
+#include "service_test_util.h"
+#include "support/FileBytes.h"
+#include "support/TempDir.h"
+#include "support/WireDecoder.h"
+#include "support/WireEncoder.h"
+
+namespace {
+
+using servicetest::FrameLog;
+using servicetest::Keys;
+using testsupport::CellText;
+using testsupport::RowTexts;
+using testsupport::WireCell;
+using testsupport::WireContainer;
+using testsupport::WireTable;
+namespace wire = testsupport::wire;
+
+constexpr int32_t kInt = 2, kBigInt = 3, kFloat = 4, kBigFloat = 5, kText = 6, kDatetime = 20;
+
+class TargetsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    client.tableRoot = dir.Path();
+    client.frameSink = frames.Sink();
+    TvxClient::Status = TvxClient::kOpen;
+    WSOCK = &client;
+  }
+  void TearDown() override {
+    WSOCK = nullptr;
+    TvxClient::Status = TvxClient::kNotStarted;
+  }
+
+  // Registers db/sales with columns id INT, name TEXT, price BIG FLOAT.
+  void RegisterSales(const std::string& key = "id") {
+    servicetest::WriteTargetFile(dir.Path(), "shop", "db", "sales",
+                                 servicetest::Schema({"id", "name", "price"}, {kInt, kText, kBigFloat}));
+    ASSERT_TRUE(client.NewTarget("shop", "db", "sales", "UPSERT", key));
+  }
+
+  WireTable DecodedData(const WireContainer& msg) {
+    WireTable table;
+    std::string error;
+    const WireContainer* data = msg.GetNested("Data");
+    EXPECT_NE(data, nullptr);
+    if (data != nullptr) {
+      EXPECT_TRUE(testsupport::DecodeTable(*data, &table, &error)) << error;
+    }
+    return table;
+  }
+
+  testsupport::TempDir dir;
+  FrameLog frames;
+  TvxClient client;
+};
+
+TEST_F(TargetsTest, RegistrationTakesTheSchemaWithoutRows) {
+  WireTable file = servicetest::Schema({"id", "name", "price"}, {kInt, kText, kBigFloat});
+  file.rows = {{int64_t{1}, std::string("a"), 2.5}};  // rows of the server's table stay there
+  servicetest::WriteTargetFile(dir.Path(), "shop", "db", "sales", file);
+  ASSERT_TRUE(client.NewTarget("shop", "db", "sales", "UPSERT", "price"));
+
+  TargetData* target = client.GetTarget("shop", "db", "sales");
+  ASSERT_NE(target, nullptr);
+  EXPECT_EQ(target->alias, "shop");
+  EXPECT_EQ(target->dbName, "db");
+  EXPECT_EQ(target->tableName, "sales");
+  EXPECT_EQ(target->event, "UPSERT");
+  EXPECT_EQ(target->keyIndex, 2);
+  EXPECT_FALSE(target->pending);
+  EXPECT_FALSE(target->keepRows);
+  MiniFrad& frad = client.GetTargetFrad("shop", "db", "sales");
+  EXPECT_EQ(&frad, &target->frad);
+  EXPECT_EQ(frad.NbRows, 0);
+  EXPECT_EQ(frad.ColNames, (std::vector<std::string>{"id", "name", "price"}));
+  EXPECT_EQ(frad.ColTypes, (std::vector<int32_t>{kInt, kText, kBigFloat}));
+}
+
+TEST_F(TargetsTest, KeyIndexIsFirstExactMatchOrMinusOne) {
+  servicetest::WriteTargetFile(dir.Path(), "a", "d", "t",
+                               servicetest::Schema({"k", "K", "k"}, {kInt, kInt, kInt}));
+  ASSERT_TRUE(client.NewTarget("a", "d", "t", "UPSERT", "k"));
+  EXPECT_EQ(client.GetTarget("a", "d", "t")->keyIndex, 0);
+  servicetest::WriteTargetFile(dir.Path(), "a", "d", "u", servicetest::Schema({"x"}, {kInt}));
+  ASSERT_TRUE(client.NewTarget("a", "d", "u", "UPSERT", "X"));  // case-sensitive
+  EXPECT_EQ(client.GetTarget("a", "d", "u")->keyIndex, -1);
+  servicetest::WriteTargetFile(dir.Path(), "a", "d", "v", servicetest::Schema({""}, {kInt}));
+  ASSERT_TRUE(client.NewTarget("a", "d", "v", "UPSERT", ""));  // empty key: no key column
+  EXPECT_EQ(client.GetTarget("a", "d", "v")->keyIndex, -1);
+}
+
+TEST_F(TargetsTest, SecondRegistrationKeepsTheFirstTarget) {
+  RegisterSales();
+  ASSERT_TRUE(client.NewTarget("shop", "db", "sales", "CREATE", "name"));
+  EXPECT_EQ(client.GetTarget("shop", "db", "sales")->event, "UPSERT");
+  EXPECT_EQ(client.GetTarget("shop", "db", "sales")->keyIndex, 0);
+
+  MiniFrad supplied;
+  supplied.New("other");
+  ASSERT_TRUE(supplied.Set(0, {"z"}, {kInt}, {0}));
+  ASSERT_TRUE(client.NewTarget("shop", "db", "sales", "CREATE", "", std::move(supplied)));
+  EXPECT_EQ(client.GetTargetFrad("shop", "db", "sales").NbCols, 3);
+  EXPECT_EQ(client.targets.size(), 1u);
+}
+
+TEST_F(TargetsTest, UnreadableTableFilesRegisterNothing) {
+  EXPECT_FALSE(client.NewTarget("shop", "db", "missing", "UPSERT", ""));
+
+  std::filesystem::create_directories(dir.File("OSTREL.shop/db"));
+  testsupport::WriteFileBytes(dir.File("OSTREL.shop/db/garbage.ostrel"), "not a container");
+  EXPECT_FALSE(client.NewTarget("shop", "db", "garbage", "UPSERT", ""));
+
+  testsupport::WireImage noTable;
+  noTable.Text("Name", "x");
+  testsupport::WriteFileBytes(dir.File("OSTREL.shop/db/notable.ostrel"), noTable.Image());
+  EXPECT_FALSE(client.NewTarget("shop", "db", "notable", "UPSERT", ""));
+
+  std::filesystem::create_directories(dir.File("OSTREL.shop/db/adir.ostrel"));
+  EXPECT_FALSE(client.NewTarget("shop", "db", "adir", "UPSERT", ""));
+
+  EXPECT_TRUE(client.targets.empty());
+  EXPECT_EQ(client.GetTarget("shop", "db", "garbage"), nullptr);
+  EXPECT_EQ(client.GetTargetFrad("shop", "db", "garbage").NbCols, 0);
+}
+
+TEST_F(TargetsTest, NamesLeadingOutsideTheRootAreRefusedAndLogged) {
+  testsupport::TempDir logDir;
+  servicetest::LogCapture log(logDir.Path());
+  // A valid table file one level above the root: reachable only through "..".
+  testsupport::TempDir outside;
+  servicetest::WriteTargetFile(outside.Path(), "x", "d", "t", servicetest::Schema({"a"}, {kInt}));
+  client.tableRoot = outside.File("OSTREL.x/d/inner");
+  std::filesystem::create_directories(client.tableRoot);
+  const std::vector<std::vector<std::string>> bad = {
+      {"x", "..", "t"}, {"x", "d/../d", "t"}, {"x", "d", "../d/t"}, {"x", "d", "/etc/passwd"},
+      {"x", ".", "t"}, {"", "d", "t"}, {"x", "", "t"}, {"x", "d", ""},
+      {"x", std::string("d\0e", 3), "t"}, {"../x", "d", "t"}};
+  for (const auto& names : bad) {
+    EXPECT_FALSE(client.NewTarget(names[0], names[1], names[2], "UPSERT", "")) << names[1];
+  }
+  EXPECT_TRUE(client.targets.empty());
+  const std::string text = log.Text();
+  size_t lines = 0;
+  for (size_t at = 0; (at = text.find("Refused target name outside the table files: ", at)) !=
+                      std::string::npos; ++at) {
+    ++lines;
+  }
+  EXPECT_EQ(lines, bad.size()) << text;
+  EXPECT_NE(text.find("Refused target name outside the table files: x/../t"), std::string::npos);
+}
+
+TEST_F(TargetsTest, UpdateMessageKeysOrderTypesAndRows) {
+  RegisterSales("name");
+  client.UpdateTarget("shop", "db", "sales", {"7", "seven", "7.25"});
+  client.UpdateTarget("shop", "db", "sales", {"-3", "", "1e300"});
+  EXPECT_TRUE(client.GetTarget("shop", "db", "sales")->pending);
+  client.SendTargetUpdates();
+
+  ASSERT_EQ(frames.Count(), 1u);
+  const std::string payload = frames.Payloads()[0];
+  ASSERT_GE(payload.size(), 11u);
+  EXPECT_EQ(payload.substr(0, 3), "BS=");
+  uint64_t count = 0;
+  std::memcpy(&count, payload.data() + 3, 8);
+  EXPECT_EQ(count, 7u);
+
+  WireContainer msg = frames.Decoded(0);
+  EXPECT_EQ(Keys(msg), (std::vector<std::string>{"Func", "DBAlias", "DBName", "TableName", "Event",
+                                                 "KeyIndex", "Data"}));
+  const std::vector<uint8_t> types = {wire::kString, wire::kString, wire::kString, wire::kString,
+                                      wire::kString, wire::kInt32, wire::kStream};
+  for (size_t i = 0; i < types.size() && i < msg.records.size(); ++i) {
+    EXPECT_EQ(msg.records[i].type, types[i]) << msg.records[i].key;
+  }
+  std::string text;
+  int64_t keyIndex = 0;
+  EXPECT_TRUE(msg.GetText("Func", &text) && text == "API");
+  EXPECT_TRUE(msg.GetText("DBAlias", &text) && text == "shop");
+  EXPECT_TRUE(msg.GetText("DBName", &text) && text == "db");
+  EXPECT_TRUE(msg.GetText("TableName", &text) && text == "sales");
+  EXPECT_TRUE(msg.GetText("Event", &text) && text == "UPSERT");
+  EXPECT_TRUE(msg.GetInt("KeyIndex", &keyIndex));
+  EXPECT_EQ(keyIndex, 1);
+  EXPECT_EQ(msg.Find("MSID"), nullptr);
+
+  WireTable table = DecodedData(msg);
+  EXPECT_EQ(table.colNames, (std::vector<std::string>{"id", "name", "price"}));
+  EXPECT_EQ(table.colTypes, (std::vector<int32_t>{kInt, kText, kBigFloat}));
+  ASSERT_EQ(table.rows.size(), 2u);
+  EXPECT_EQ(RowTexts(table.rows[0]), (std::vector<std::string>{"7", "seven", "7.25"}));
+  EXPECT_EQ(RowTexts(table.rows[1]), (std::vector<std::string>{"-3", "", "1e+300"}));
+
+  // The rows went with the message: nothing is pending and the next period sends nothing.
+  EXPECT_FALSE(client.GetTarget("shop", "db", "sales")->pending);
+  EXPECT_EQ(client.GetTargetFrad("shop", "db", "sales").NbRows, 0);
+  client.SendTargetUpdates();
+  EXPECT_EQ(frames.Count(), 1u);
+}
+
+TEST_F(TargetsTest, TextsAreConvertedToTheColumnTypes) {
+  servicetest::WriteTargetFile(
+      dir.Path(), "a", "d", "all",
+      servicetest::Schema({"i", "b", "f", "g", "s", "t"}, {kInt, kBigInt, kFloat, kBigFloat, kText, kDatetime}));
+  ASSERT_TRUE(client.NewTarget("a", "d", "all", "CREATE", ""));
+  client.UpdateTarget("a", "d", "all", {"42", "-9000000000", "0.5", "-2.25", "hello", "2024-03-05 10:20:30"});
+  client.UpdateTarget("a", "d", "all", {"x", "", "nan?", "abc", "", "not a date"});
+  client.UpdateTarget("a", "d", "all", {"1"});  // missing texts give nulls
+  client.SendTargetUpdates();
+  ASSERT_EQ(frames.Count(), 1u);
+  WireTable table = DecodedData(frames.Decoded(0));
+  ASSERT_EQ(table.rows.size(), 3u);
+
+  std::tm tm{};
+  tm.tm_year = 2024 - 1900, tm.tm_mon = 2, tm.tm_mday = 5, tm.tm_hour = 10, tm.tm_min = 20,
+  tm.tm_sec = 30;
+  const int64_t ns = static_cast<int64_t>(timegm(&tm)) * 1000000000;
+  const std::vector<WireCell> first = {int64_t{42}, int64_t{-9000000000}, 0.5f, -2.25,
+                                       std::string("hello"), ns};
+  EXPECT_EQ(RowTexts(table.rows[0]), RowTexts(first));
+  EXPECT_EQ(RowTexts(table.rows[1]),
+            (std::vector<std::string>{"NULL", "NULL", "NULL", "NULL", "", "NULL"}));
+  EXPECT_EQ(RowTexts(table.rows[2])[0], "1");
+  EXPECT_EQ(RowTexts(table.rows[2])[1], "NULL");
+  EXPECT_EQ(RowTexts(table.rows[2])[5], "NULL");
+}
+
+TEST_F(TargetsTest, RandomRowsRoundTripThroughTheDecoder) {
+  servicetest::WriteTargetFile(
+      dir.Path(), "a", "d", "r",
+      servicetest::Schema({"i", "b", "g", "s", "t"}, {kInt, kBigInt, kBigFloat, kText, kDatetime}));
+  ASSERT_TRUE(client.NewTarget("a", "d", "r", "UPSERT", "b"));
+  std::mt19937_64 rng(12345);
+  for (int period = 0; period < 20; ++period) {
+    std::vector<std::vector<std::string>> model;
+    const int rows = static_cast<int>(rng() % 50);
+    for (int r = 0; r < rows; ++r) {
+      std::string text;
+      for (int n = static_cast<int>(rng() % 12); n > 0; --n) text += static_cast<char>('a' + rng() % 26);
+      const int64_t seconds = static_cast<int64_t>(rng() % 4000000000u);
+      std::time_t tt = seconds;
+      char when[32];
+      std::strftime(when, sizeof(when), "%Y-%m-%d %H:%M:%S", std::gmtime(&tt));
+      const int32_t i = static_cast<int32_t>(rng() % 2000001) - 1000000;
+      const int64_t b = static_cast<int64_t>(rng() >> 2) * ((rng() & 1) ? 1 : -1);
+      const double g = static_cast<double>(static_cast<int64_t>(rng() % 100000) - 50000) / 64.0;
+      std::vector<std::string> row = {std::to_string(i), std::to_string(b), std::to_string(g), text, when};
+      client.UpdateTarget("a", "d", "r", row);
+      model.push_back({std::to_string(i), std::to_string(b), CellText(g), text,
+                       std::to_string(seconds * 1000000000)});
+    }
+    const size_t before = frames.Count();
+    client.SendTargetUpdates();
+    if (rows == 0) {
+      EXPECT_EQ(frames.Count(), before);
+      continue;
+    }
+    ASSERT_EQ(frames.Count(), before + 1);
+    WireContainer msg = frames.Decoded(before);
+    int64_t keyIndex = 0;
+    EXPECT_TRUE(msg.GetInt("KeyIndex", &keyIndex));
+    EXPECT_EQ(keyIndex, 1);
+    WireTable table = DecodedData(msg);
+    ASSERT_EQ(table.rows.size(), model.size());
+    for (size_t r = 0; r < model.size(); ++r) EXPECT_EQ(RowTexts(table.rows[r]), model[r]) << r;
+  }
+}
+
+TEST_F(TargetsTest, PendingTargetWithoutRowsSendsNothing) {
+  RegisterSales();
+  client.GetTarget("shop", "db", "sales")->pending = true;
+  client.SendTargetUpdates();
+  EXPECT_EQ(frames.Count(), 0u);
+  EXPECT_FALSE(client.GetTarget("shop", "db", "sales")->pending);
+}
+
+TEST_F(TargetsTest, TargetsAreSentInKeyOrder) {
+  for (const char* name : {"t", "s", "u"}) {
+    servicetest::WriteTargetFile(dir.Path(), "a", "d", name, servicetest::Schema({"x"}, {kInt}));
+    ASSERT_TRUE(client.NewTarget("a", "d", name, "UPSERT", ""));
+  }
+  client.UpdateTarget("a", "d", "t", {"1"});
+  client.UpdateTarget("a", "d", "u", {"3"});
+  client.UpdateTarget("a", "d", "s", {"2"});
+  client.UpdateTarget("a", "d", "nope", {"4"});  // unknown: ignored
+  client.SendTargetUpdates();
+  ASSERT_EQ(frames.Count(), 3u);
+  std::vector<std::string> order;
+  for (size_t i = 0; i < 3; ++i) {
+    std::string name;
+    frames.Decoded(i).GetText("TableName", &name);
+    order.push_back(name);
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"s", "t", "u"}));
+}
+
+TEST_F(TargetsTest, ClosedLinkDropsTheRowsSilently) {
+  RegisterSales();
+  client.UpdateTarget("shop", "db", "sales", {"1", "a", "1"});
+  TvxClient::Status = TvxClient::kClosed;
+  client.SendTargetUpdates();
+  EXPECT_EQ(frames.Count(), 0u);
+  EXPECT_EQ(client.GetTargetFrad("shop", "db", "sales").NbRows, 0);
+  TvxClient::Status = TvxClient::kOpen;
+  client.SendTargetUpdates();
+  EXPECT_EQ(frames.Count(), 0u);
+
+  // An open state without a live connection refuses as silently.
+  client.UpdateTarget("shop", "db", "sales", {"2", "b", "2"});
+  frames.result = TvxClient::FrameResult::kNoConnection;
+  client.SendTargetUpdates();
+  EXPECT_EQ(frames.Count(), 0u);
+}
+
+TEST_F(TargetsTest, ClearMessageAndKeepRows) {
+  MiniFrad cars;
+  cars.New("cars");
+  ASSERT_TRUE(cars.Set(0, {"id", "x"}, {kInt, kBigFloat}, {0, 0}));
+  ASSERT_TRUE(client.NewTarget("sim", "db", "cars", "UPSERT", "id", std::move(cars)));
+  TargetData* target = client.GetTarget("sim", "db", "cars");
+  ASSERT_NE(target, nullptr);
+  EXPECT_EQ(target->keyIndex, -1);  // the key is not consulted for a supplied table
+  target->keepRows = true;
+  client.UpdateTarget("sim", "db", "cars", {"1", "0.5"});
+  client.UpdateTarget("sim", "db", "cars", {"2", "1.5"});
+
+  client.ResetTarget("sim", "db", "cars");
+  client.ResetTarget("sim", "db", "nope");  // unknown: ignored
+  ASSERT_EQ(frames.Count(), 1u);
+  WireContainer clear = frames.Decoded(0);
+  EXPECT_EQ(Keys(clear), (std::vector<std::string>{"Func", "DBAlias", "DBName", "TableName", "Event"}));
+  std::string text;
+  EXPECT_TRUE(clear.GetText("Event", &text) && text == "CLEAR");
+  EXPECT_TRUE(clear.GetText("DBAlias", &text) && text == "sim");
+  EXPECT_TRUE(clear.GetText("TableName", &text) && text == "cars");
+  EXPECT_FALSE(target->pending);
+  EXPECT_EQ(target->frad.NbRows, 2);
+
+  // Kept rows go out whole at every period in which the target is pending.
+  client.SendTargetUpdates();
+  EXPECT_EQ(frames.Count(), 1u);
+  for (int period = 0; period < 2; ++period) {
+    {
+      std::lock_guard<std::mutex> lock(target->mutex);
+      target->pending = true;
+    }
+    client.SendTargetUpdates();
+    ASSERT_EQ(frames.Count(), 2u + period);
+    WireTable table = DecodedData(frames.Decoded(1 + period));
+    ASSERT_EQ(table.rows.size(), 2u);
+    EXPECT_EQ(RowTexts(table.rows[1]), (std::vector<std::string>{"2", "1.5"}));
+  }
+}
+
+TEST_F(TargetsTest, ResetEmptiesAnOrdinaryTarget) {
+  RegisterSales();
+  client.UpdateTarget("shop", "db", "sales", {"1", "a", "1"});
+  client.ResetTarget("shop", "db", "sales");
+  EXPECT_EQ(client.GetTargetFrad("shop", "db", "sales").NbRows, 0);
+  EXPECT_FALSE(client.GetTarget("shop", "db", "sales")->pending);
+  client.SendTargetUpdates();
+  ASSERT_EQ(frames.Count(), 1u);  // only the clear message
+}
+
+TEST_F(TargetsTest, ProducersAndTheUpdateCycleShareATarget) {
+  RegisterSales();
+  constexpr int kProducers = 3, kRows = 2000;
+  std::vector<std::thread> producers;
+  for (int p = 0; p < kProducers; ++p) {
+    producers.emplace_back([this, p] {
+      for (int i = 0; i < kRows; ++i) {
+        client.UpdateTarget("shop", "db", "sales", {std::to_string(p * kRows + i), "r", "1"});
+      }
+    });
+  }
+  std::atomic<bool> stop{false};
+  std::thread cycle([&] {
+    while (!stop) client.SendTargetUpdates();
+  });
+  for (std::thread& t : producers) t.join();
+  stop = true;
+  cycle.join();
+  client.SendTargetUpdates();
+
+  std::vector<int> seen(kProducers * kRows, 0);
+  for (size_t i = 0; i < frames.Count(); ++i) {
+    for (const auto& row : DecodedData(frames.Decoded(i)).rows) ++seen.at(std::stoi(CellText(row[0])));
+  }
+  for (int count : seen) ASSERT_EQ(count, 1);
+}
+
+TEST_F(TargetsTest, FailedSendRemovesTheCallbacksOfItsIdentifier) {
+  int calls = 0;
+  client.AddSuccessCallback("m1", [&](ByteStream&, std::shared_ptr<void>) { ++calls; }, nullptr);
+  client.AddFailureCallback("m1", [&](std::string, std::shared_ptr<void>) { ++calls; }, nullptr);
+  client.AddSuccessCallback("m2", [&](ByteStream&, std::shared_ptr<void>) { ++calls; }, nullptr);
+  ByteStream msg = InitBStream("GET", "m1");
+  frames.result = TvxClient::FrameResult::kError;
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(client.SendMsg(msg));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "> Error sending message: broken pipe\n");
+  EXPECT_EQ(client.successCallbacks.count("m1"), 0u);
+  EXPECT_EQ(client.failureCallbacks.count("m1"), 0u);
+  EXPECT_EQ(client.successCallbacks.count("m2"), 1u);
+
+  frames.result = TvxClient::FrameResult::kSent;
+  EXPECT_TRUE(client.SendMsg(InitBStream("GET", "m2")));
+  WireContainer sent = frames.Decoded(0);
+  EXPECT_EQ(Keys(sent), (std::vector<std::string>{"Func", "MSID"}));
+  EXPECT_TRUE(client.SendMsg(InitBStream("GET", "")));
+  EXPECT_EQ(Keys(frames.Decoded(1)), (std::vector<std::string>{"Func"}));
+  EXPECT_EQ(calls, 0);
+}
+
+}  // namespace
