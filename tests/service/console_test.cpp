@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "service/ConfigParser.h"
 #include "service/StreamBase.h"
 #include "service/TargetData.h"
 #include "service/TvxClient.h"
@@ -20,11 +21,10 @@
 
 namespace {
 
-// A producer that does nothing but wait for quit; its reset counts calls (and, when told
-// to, resets a target of the client as a real producer's reset does).
+// A producer that does nothing but wait for quit; its reset counts the calls.
 class IdleStream : public virtual StreamBase {
  public:
-  explicit IdleStream(const std::string& name) : StreamBase(name, nullptr) {}
+  explicit IdleStream(const std::string& name, StreamDef* def = nullptr) : StreamBase(name, def) {}
   bool Init() override { return ready = true; }
   void Run() override {
     StartConsole();
@@ -34,11 +34,9 @@ class IdleStream : public virtual StreamBase {
   StreamBase* GetSelf() override { return this; }
   void ExecReset(int32_t route) override {
     ++resets;
-    if (!resetTable.empty()) WSOCK->ResetTarget("a", "d", resetTable);
     StreamBase::ExecReset(route);
   }
   std::atomic<int> resets{0};
-  std::string resetTable;
 };
 
 // Processor time used so far by a running thread.
@@ -204,20 +202,30 @@ TEST_F(ConsoleTest, QOnStandardInputEndsTheService) {
 // destroyed: every console is joined before any stream or target is deleted (the address
 // sanitizer build reports any use after deletion).
 TEST(ConsoleShutdown, ClientJoinsEveryConsoleBeforeDeletingAnything) {
-  for (int round = 0; round < 5; ++round) {
+  const std::vector<std::string> tables = {"t0", "t1", "t2"};
+  std::vector<StreamDef> defs(tables.size());
+  for (size_t i = 0; i < tables.size(); ++i) {
+    defs[i].name = tables[i];
+    defs[i].routes.resize(2);  // both routes of a stream reset its one target
+    for (RouteDef& route : defs[i].routes) {
+      route.alias = "a";
+      route.dbName = "d";
+      route.tableName = tables[i];
+    }
+  }
+  for (int round = 0; round < 20; ++round) {
     StdinSwap input(false);
     auto client = std::make_unique<TvxClient>();
     WSOCK = client.get();
-    for (const char* table : {"t0", "t1", "t2"}) {
+    for (const std::string& table : tables) {
       MiniFrad frad;
       frad.New(table);
       ASSERT_TRUE(frad.Set(0, {"x"}, {2}, {0}));
       ASSERT_TRUE(client->NewTarget("a", "d", table, "UPSERT", "", std::move(frad)));
     }
     std::vector<IdleStream*> streams;
-    for (const char* table : {"t0", "t1", "t2"}) {
-      auto* s = new IdleStream(table);
-      s->resetTable = table;
+    for (StreamDef& def : defs) {
+      auto* s = new IdleStream(def.name, &def);
       client->streams.push_back(s);
       streams.push_back(s);
     }
@@ -234,6 +242,7 @@ TEST(ConsoleShutdown, ClientJoinsEveryConsoleBeforeDeletingAnything) {
     for (int spin = 0; spin < 5000 && streams[0]->resets + streams[1]->resets + streams[2]->resets < 10; ++spin) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    ASSERT_GE(streams[0]->resets + streams[1]->resets + streams[2]->resets, 10);
     client->SignalDone();
     client.reset();  // joins stream threads and consoles, then deletes targets and streams
     WSOCK = nullptr;
