@@ -1,6 +1,8 @@
 #include "service/TvxClient.h"
 
+#include "service/ConfigParser.h"
 #include "service/StreamBase.h"
+#include "service/StreamRegistry.h"
 #include "service/TargetData.h"
 
 std::atomic<int32_t> TvxClient::Status{TvxClient::kNotStarted};
@@ -10,6 +12,19 @@ std::chrono::system_clock::time_point TvxClient::RestartTimer = std::chrono::sys
 const std::string TvxClient::BSPrefix = "BS=";
 
 TvxClient* WSOCK = nullptr;
+
+TvxClient::TvxClient(const std::string& configPath, const std::string& dataDir,
+                     const std::string& programPath)
+    : programPath(programPath), dataDir(dataDir) {
+  if (!ConfigParser::Global.ScanConfig(configPath)) return;
+  for (auto& entry : ConfigParser::Global.streams) {
+    StreamDef& def = entry.second;
+    if (!def.active) continue;
+    StreamBase* stream = StreamRegistry::Create(def.type, def.name, &def);
+    if (stream != nullptr) streams.push_back(stream);
+  }
+  initialised = true;
+}
 
 TvxClient::~TvxClient() {
   if (!done) SignalDone();

@@ -54,6 +54,13 @@ class TvxClient {
   static const std::string BSPrefix;
 
   TvxClient() = default;
+  // Stores the paths, scans the configuration file into ConfigParser::Global and creates
+  // one stream per definition whose STATUS is "ON" and whose TYPE is registered in
+  // StreamRegistry, in the byte order of the stream names; other definitions are skipped
+  // without a message. `initialised` tells whether the configuration was usable (then
+  // also when no stream was created); without it nothing is created.
+  TvxClient(const std::string& configPath, const std::string& dataDir,
+            const std::string& programPath);
   // Asks the streams to quit unless that was done, joins the stream threads and then every
   // stream's console, and only then deletes the targets and the streams: no console can
   // still reach a stream or a target that is gone.
