@@ -4,6 +4,23 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
+
+namespace {
+
+// Consoles that share a descriptor read it one at a time: a descriptor found ready may
+// have been emptied by another console before the read, which would then block.
+std::mutex readMutex;
+
+// Waits up to `millis` for `fd` to be readable (or at its end): 1, 0 when not, -1 on error.
+int WaitReadable(int fd, int millis) {
+  pollfd p{fd, POLLIN, 0};
+  const int ready = ::poll(&p, 1, millis);
+  if (ready < 0) return errno == EINTR ? 0 : -1;
+  return ready;
+}
+
+}  // namespace
 
 // A read buffer over a descriptor that gives up (end of input) once `stop` is set.
 class ConsoleInput::PollingBuf : public std::streambuf {
@@ -14,11 +31,13 @@ class ConsoleInput::PollingBuf : public std::streambuf {
   int_type underflow() override {
     if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
     while (!stop_) {
-      pollfd p{fd_, POLLIN, 0};
-      const int ready = ::poll(&p, 1, kPollMillis);
-      if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
+      const int ready = WaitReadable(fd_, kPollMillis);
       if (ready < 0) return traits_type::eof();
+      if (ready == 0) continue;
+      std::unique_lock<std::mutex> lock(readMutex);
+      if (WaitReadable(fd_, 0) == 0) continue;  // another console took the input
       const ssize_t n = ::read(fd_, data_, sizeof(data_));
+      lock.unlock();
       if (n > 0) {
         setg(data_, data_, data_ + n);
         return traits_type::to_int_type(*gptr());
