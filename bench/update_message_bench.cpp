@@ -1,16 +1,14 @@
 // One table update as the update cycle makes it: the message built around a target's table
 // of 1,000 or 100,000 rows of six columns (INT, BIG INT, FLOAT, BIG FLOAT, TEXT, DATETIME)
 // and written as "BS=" + image into the frame payload, against its anchor, a memcpy of the
-// same number of bytes. The report ends with the time ratio for each row count.
+// same number of bytes. The report ends with the ratio for each row count.
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <cstring>
-#include <map>
 #include <string>
-#include <vector>
 
+#include "bench/RatioReporter.h"
 #include "service/TargetData.h"
 #include "service/TvxClient.h"
 #include "table/MiniFrad.h"
@@ -58,6 +56,7 @@ void BM_UpdateMessage(benchmark::State& state) {
   }
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(f.payload.size()));
   state.counters["payload_bytes"] = static_cast<double>(f.payload.size());
+  PerUnit(state, "ns_per_message", 1);
 }
 
 void BM_MemcpyImage(benchmark::State& state) {
@@ -71,38 +70,20 @@ void BM_MemcpyImage(benchmark::State& state) {
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(f.payload.size()));
+  PerUnit(state, "ns_per_message", 1);
 }
 
 BENCHMARK(BM_UpdateMessage)->Arg(1000)->Arg(100000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_MemcpyImage)->Arg(1000)->Arg(100000)->Unit(benchmark::kMicrosecond);
 
-// Keeps the time per iteration by benchmark and row count for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::pair<std::string, std::string>, double> times;
-
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      times[{run.run_name.function_name, run.run_name.args}] = run.GetAdjustedRealTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  RatioReporter reporter("ns_per_message", "message",
+                         {{"BM_UpdateMessage/1000", "BM_MemcpyImage/1000"},
+                          {"BM_UpdateMessage/100000", "BM_MemcpyImage/100000"}});
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  for (const char* rows : {"1000", "100000"}) {
-    const double ours = reporter.times[{"BM_UpdateMessage", rows}];
-    const double anchor = reporter.times[{"BM_MemcpyImage", rows}];
-    if (ours > 0 && anchor > 0) {
-      std::printf("%s rows: update message %.1f us, memcpy of its image %.1f us, ratio %.1f\n", rows,
-                  ours, anchor, ours / anchor);
-    }
-  }
   benchmark::Shutdown();
   return 0;
 }
