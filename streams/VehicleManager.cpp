@@ -57,6 +57,7 @@ void VehicleManager::Step(float dt) {
     if (car.needNextRoad == 1) {
       GetNextRoad(car);
       car.needNextRoad = 0;
+      if (car.road < 0) continue;  // no path leaves its approach
     }
     DrawVehicle(car);
     Move(car, dt);

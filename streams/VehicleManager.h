@@ -76,7 +76,10 @@ class VehicleManager {
   void UpdateTrafficLights(float dt);
   // Rebuilds the occupancy cells of all lanes and the junction slots from the cars.
   void FillCarMap();
-  // Route choice at the car's coming junction: next road, path, and the lanes it joins.
+  // Route choice at the car's coming junction: next road, path, and the lanes it joins,
+  // chosen only among roads that a path of the car's approach leads to. A car whose
+  // approach has no path at all (a network that was not checked) is made inactive (road -1)
+  // rather than sent down a path that does not exist.
   void GetNextRoad(Vehicle& car);
   // Position of the car, then its speed decision for this step.
   void DrawVehicle(Vehicle& car);

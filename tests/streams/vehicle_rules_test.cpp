@@ -185,6 +185,42 @@ TEST_F(VehicleRulesTest, LeftTurnerYieldsToOncomingTrafficUntilThePhaseChanges) 
   EXPECT_FLOAT_EQ(car.speed, manager_.cruiseFast);
 }
 
+// Roads that no path of the approach reaches are never chosen; an approach without any
+// path stops the car instead of indexing an empty candidate list.
+TEST_F(VehicleRulesTest, RouteChoiceOnlyAmongReachableRoads) {
+  Load(mapgen::Crossing(1));
+  INode& node = sim_.nodes[0];
+  const int keep = node.lines[2];
+  for (auto* list : {&node.pathIdx[0], &node.pathRoad[0], &node.pathDestLane[0],
+                     &node.pathSrcLane[0]}) {
+    std::vector<int32_t> kept;
+    for (size_t j = 0; j < node.pathRoad[0].size(); ++j) {
+      if (node.pathRoad[0][j] == keep) kept.push_back((*list)[j]);
+    }
+    if (list != &node.pathRoad[0]) *list = kept;
+  }
+  node.pathRoad[0].assign(node.pathIdx[0].size(), keep);
+  ASSERT_FALSE(node.pathIdx[0].empty());
+  const int from = node.lines[0];
+  const int lane = node.start[0] ? 0 : sim_.lines[from].nRight;
+  for (int i = 0; i < 20; ++i) {
+    Vehicle& car = AddCar(from, lane, 1, float(i) / 20);
+    manager_.GetNextRoad(car);
+    EXPECT_EQ(car.nextRoad, keep);
+  }
+  for (auto* list : {&node.pathIdx[0], &node.pathRoad[0], &node.pathDestLane[0],
+                     &node.pathSrcLane[0]}) {
+    list->clear();
+  }
+  manager_.vehicles.clear();
+  AddCar(from, lane, 1, 0.5f);
+  AddCar(node.lines[1], node.start[1] ? 0 : sim_.lines[node.lines[1]].nRight, 1, 0.5f);
+  for (int s = 0; s < 5; ++s) manager_.Step(0.5f);
+  EXPECT_EQ(manager_.vehicles[0].road, -1);
+  EXPECT_EQ(manager_.vehicles[1].road, node.lines[1]);
+  EXPECT_GT(manager_.vehicles[1].dist, 1);
+}
+
 TEST_F(VehicleRulesTest, LaterCarOwnsASharedCell) {
   Load(mapgen::Corridor(1, 1));
   AddCar(0, 0, 20, 0.1f);
