@@ -216,6 +216,8 @@ TEST_F(StandInTest, AdmissionModes) {
     WsTestClient client;
     std::string error;
     EXPECT_TRUE(client.Connect(server_.Port(), 5s, &error)) << error;
+    // The client may see the handshake done before the server's open handler has run.
+    EXPECT_TRUE(server_.WaitForOpened(1, 5s));
   }
   EXPECT_EQ(server_.OpenedTotal(), 1u);
   EXPECT_EQ(server_.Handshakes().size(), 2u);  // the rejected one and the accepted one
