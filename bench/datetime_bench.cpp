@@ -81,14 +81,14 @@ void BM_ParseStrptimeTimegm(benchmark::State& state) {
 
 void BM_FormatSpec(benchmark::State& state) {
   const auto& instants = Instants();
-  DateTimeSpec spec;
-  spec.Set("yyyy-mm-dd HH:mm:ss");
+  DateTimeSpec format;
+  format.Set("yyyy-mm-dd HH:mm:ss");
   size_t length = 0;
   for (auto _ : state) {
     for (int64_t ns : instants) {
       DateTime t;
       t.FromDatetime64_ns(ns);
-      std::string text = spec.DatetimeToString(t);
+      std::string text = format.DatetimeToString(t);
       length += text.size();
     }
   }

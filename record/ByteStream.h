@@ -104,23 +104,23 @@ class ByteStream {
   void LogInfo() const;
 
   // ---- contiguous and pre-allocated modes ----
-  // Clears the four outputs and fills them with the layout of `specs` (slots with an empty
+  // Clears the four outputs and fills them with the layout of `slots` (slots with an empty
   // key, type dt_none or dt_last, or a value size of 0 are skipped; a repeated key keeps
   // its first position and takes the later type and size). Returns the image length, or 0
   // when it does not fit in 64 bits.
-  static uint64_t GetPreAllocateDetails(const std::vector<ByteStreamSlotSpec>& specs,
+  static uint64_t GetPreAllocateDetails(const std::vector<ByteStreamSlotSpec>& slots,
                                         std::vector<std::string>& keys,
                                         std::vector<ByteStreamDataType>& types,
                                         std::vector<uint64_t>& recordSizes,
                                         std::vector<uint64_t>& offsets);
-  static uint64_t GetPreAllocateSize(const std::vector<ByteStreamSlotSpec>& specs);
+  static uint64_t GetPreAllocateSize(const std::vector<ByteStreamSlotSpec>& slots);
   // Lays the layout out in `buffer` (empty path: mode 2) or in a new file at `path`
   // (mode 3); the values are left unwritten. False for a read-only container, a layout too
   // long to represent, or a file that cannot be created (the container is then reset).
-  bool PreAllocate(const std::vector<ByteStreamSlotSpec>& specs, const std::string& path);
+  bool PreAllocate(const std::vector<ByteStreamSlotSpec>& slots, const std::string& path);
   // Lays the layout out in `memory` (mode 4), which must outlive the container. False,
   // container reset and memory untouched, when the layout is longer than `capacity`.
-  bool PreAllocate(const std::vector<ByteStreamSlotSpec>& specs, char* memory,
+  bool PreAllocate(const std::vector<ByteStreamSlotSpec>& slots, char* memory,
                    const uint64_t& capacity);
   // Modes 2 and 3: the index of a record of `key` with room for a `size`-byte value (an
   // existing record resized in place, else a new one), or -1.

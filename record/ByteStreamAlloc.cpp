@@ -14,7 +14,7 @@ using bsformat::kWord;
 using bsformat::LoadU64;
 using bsformat::StoreU64;
 
-uint64_t ByteStream::GetPreAllocateDetails(const std::vector<ByteStreamSlotSpec>& specs,
+uint64_t ByteStream::GetPreAllocateDetails(const std::vector<ByteStreamSlotSpec>& slots,
                                            std::vector<std::string>& keys,
                                            std::vector<ByteStreamDataType>& types,
                                            std::vector<uint64_t>& recordSizes,
@@ -24,21 +24,21 @@ uint64_t ByteStream::GetPreAllocateDetails(const std::vector<ByteStreamSlotSpec>
   recordSizes.clear();
   offsets.clear();
   std::map<std::string, size_t> slotOf;
-  for (const auto& spec : specs) {
-    uint64_t valueSize = ByteStreamSlotValueSize(spec.type, spec.size), recordSize;
-    if (spec.key.empty() || spec.type == dt_none || spec.type == dt_last || valueSize == 0) {
+  for (const auto& slot : slots) {
+    uint64_t valueSize = ByteStreamSlotValueSize(slot.type, slot.size), recordSize;
+    if (slot.key.empty() || slot.type == dt_none || slot.type == dt_last || valueSize == 0) {
       continue;
     }
-    if (!bsformat::RecordSize(spec.key.size(), valueSize, &recordSize)) return 0;
-    auto found = slotOf.find(spec.key);
+    if (!bsformat::RecordSize(slot.key.size(), valueSize, &recordSize)) return 0;
+    auto found = slotOf.find(slot.key);
     if (found != slotOf.end()) {
-      types[found->second] = spec.type;
+      types[found->second] = slot.type;
       recordSizes[found->second] = recordSize;
       continue;
     }
-    slotOf[spec.key] = keys.size();
-    keys.push_back(spec.key);
-    types.push_back(spec.type);
+    slotOf[slot.key] = keys.size();
+    keys.push_back(slot.key);
+    types.push_back(slot.type);
     recordSizes.push_back(recordSize);
   }
   uint64_t at;
@@ -51,11 +51,11 @@ uint64_t ByteStream::GetPreAllocateDetails(const std::vector<ByteStreamSlotSpec>
   return at;
 }
 
-uint64_t ByteStream::GetPreAllocateSize(const std::vector<ByteStreamSlotSpec>& specs) {
+uint64_t ByteStream::GetPreAllocateSize(const std::vector<ByteStreamSlotSpec>& slots) {
   std::vector<std::string> keys;
   std::vector<ByteStreamDataType> types;
   std::vector<uint64_t> sizes, offsets;
-  return GetPreAllocateDetails(specs, keys, types, sizes, offsets);
+  return GetPreAllocateDetails(slots, keys, types, sizes, offsets);
 }
 
 // Writes the count, the directory and every slot's header into `image`, and makes the slots
@@ -73,14 +73,14 @@ void ByteStream::LayOut(char* image, const std::vector<std::string>& keys,
   }
 }
 
-bool ByteStream::PreAllocate(const std::vector<ByteStreamSlotSpec>& specs,
+bool ByteStream::PreAllocate(const std::vector<ByteStreamSlotSpec>& slots,
                              const std::string& path) {
   if (readOnly) return false;
   DropRecords();
   std::vector<std::string> keys;
   std::vector<ByteStreamDataType> types;
   std::vector<uint64_t> sizes, offsets;
-  uint64_t total = GetPreAllocateDetails(specs, keys, types, sizes, offsets);
+  uint64_t total = GetPreAllocateDetails(slots, keys, types, sizes, offsets);
   bool ready = false;
   if (total != 0 && !path.empty()) {
     ready = file.NewFile(path, total) && file.view != nullptr;
@@ -101,13 +101,13 @@ bool ByteStream::PreAllocate(const std::vector<ByteStreamSlotSpec>& specs,
   return true;
 }
 
-bool ByteStream::PreAllocate(const std::vector<ByteStreamSlotSpec>& specs, char* memory,
+bool ByteStream::PreAllocate(const std::vector<ByteStreamSlotSpec>& slots, char* memory,
                              const uint64_t& capacity) {
   if (readOnly) return false;
   std::vector<std::string> keys;
   std::vector<ByteStreamDataType> types;
   std::vector<uint64_t> sizes, offsets;
-  uint64_t total = GetPreAllocateDetails(specs, keys, types, sizes, offsets);
+  uint64_t total = GetPreAllocateDetails(slots, keys, types, sizes, offsets);
   DropRecords();
   if (memory == nullptr || total == 0 || total > capacity) {
     Reset();  // as for the other form: an image left in a contiguous mode matches

@@ -10,7 +10,7 @@ const char kDefaultFormat[] = "yyyy-mm-dd HH:mm:ss.uss";
 // the grammar does not allow there.
 class FormatReader {
  public:
-  FormatReader(const std::string& format, DateTimeSpec& spec) : f_(format), spec_(spec) {}
+  FormatReader(const std::string& format, DateTimeSpec& out) : f_(format), out_(out) {}
 
   bool ReadFormat() {
     if (!ReadDate()) return false;
@@ -44,7 +44,7 @@ class FormatReader {
   bool ReadYear() {
     size_t n = Run('y');
     if (n != 2 && n != 4) return false;
-    spec_.dateFlags |= n == 2 ? kYearTwoDigits : kYearFourDigits;
+    out_.dateFlags |= n == 2 ? kYearTwoDigits : kYearFourDigits;
     return true;
   }
 
@@ -53,73 +53,73 @@ class FormatReader {
     size_t n = Run(letter);
     if (n < 1 || n > 2) return false;
     if (letter == 'd') {
-      spec_.dateFlags |= kDayPresent | (n == 2 ? kDayTwoDigits : 0);
+      out_.dateFlags |= kDayPresent | (n == 2 ? kDayTwoDigits : 0);
     } else {
-      spec_.dateFlags |= kMonthPresent | (n == 2 ? kMonthTwoDigits : 0);
+      out_.dateFlags |= kMonthPresent | (n == 2 ? kMonthTwoDigits : 0);
     }
     return true;
   }
 
   // An optional '-' or '/', which becomes the date separator.
   void AcceptDateSep() {
-    if (Peek() == '-' || Peek() == '/') spec_.dateSep = f_[pos_++];
+    if (Peek() == '-' || Peek() == '/') out_.dateSep = f_[pos_++];
   }
 
   bool ReadDate() {
     bool year_first = Peek() == 'y';
     if (year_first) {
       if (!ReadYear() || AtEnd()) return false;
-      spec_.dateFlags |= kYearFirst;
+      out_.dateFlags |= kYearFirst;
       AcceptDateSep();
     }
     char first = Peek();
     if (first != 'd' && first != 'm') return false;
-    if (first == 'd') spec_.dateFlags |= kDayFirst;
+    if (first == 'd') out_.dateFlags |= kDayFirst;
     if (!ReadDayOrMonth(first) || AtEnd()) return false;
     if (!year_first) {
       AcceptDateSep();
-    } else if (spec_.dateSep != 0 && !Accept(spec_.dateSep)) {
+    } else if (out_.dateSep != 0 && !Accept(out_.dateSep)) {
       return false;
     }
     if (!ReadDayOrMonth(first == 'd' ? 'm' : 'd')) return false;
     if (year_first || AtEnd()) return true;  // day and month first may omit the year
-    if (spec_.dateSep != 0 && !Accept(spec_.dateSep)) return false;
+    if (out_.dateSep != 0 && !Accept(out_.dateSep)) return false;
     return ReadYear();
   }
 
   bool ReadTime() {
-    if (Peek() == ' ' || Peek() == 'T') spec_.dateTimeSep = f_[pos_++];
+    if (Peek() == ' ' || Peek() == 'T') out_.dateTimeSep = f_[pos_++];
     char h = Peek();
     if (h != 'h' && h != 'H') return false;
     size_t n = Run(h);
     if (n > 2) return false;
-    spec_.timeFlags |= kHourPresent | (h == 'H' ? kClock24 : 0) | (n == 2 ? kHourTwoDigits : 0);
-    if (Accept(':')) spec_.timeSep = ':';
+    out_.timeFlags |= kHourPresent | (h == 'H' ? kClock24 : 0) | (n == 2 ? kHourTwoDigits : 0);
+    if (Accept(':')) out_.timeSep = ':';
     n = Run('m');
     if (n < 1 || n > 2) return false;
-    spec_.timeFlags |= kMinutePresent | (n == 2 ? kMinuteTwoDigits : 0);
-    if (spec_.timeSep != 0 ? Peek() == ':' && Peek(1) == 's' : Peek() == 's') {
-      if (spec_.timeSep != 0) ++pos_;
+    out_.timeFlags |= kMinutePresent | (n == 2 ? kMinuteTwoDigits : 0);
+    if (out_.timeSep != 0 ? Peek() == ':' && Peek(1) == 's' : Peek() == 's') {
+      if (out_.timeSep != 0) ++pos_;
       n = Run('s');
       if (n > 2) return false;
-      spec_.timeFlags |= kSecondPresent | (n == 2 ? kSecondTwoDigits : 0);
-      if (AcceptWord(".mss", 4)) spec_.timeFlags |= kFraction;
-      else if (AcceptWord(".uss", 4)) spec_.timeFlags |= kFraction | kFractionMicro;
-      else if (AcceptWord(".nss", 4)) spec_.timeFlags |= kFractionMask;
+      out_.timeFlags |= kSecondPresent | (n == 2 ? kSecondTwoDigits : 0);
+      if (AcceptWord(".mss", 4)) out_.timeFlags |= kFraction;
+      else if (AcceptWord(".uss", 4)) out_.timeFlags |= kFraction | kFractionMicro;
+      else if (AcceptWord(".nss", 4)) out_.timeFlags |= kFractionMask;
     }
     return AtEnd() || ReadAmpm();
   }
 
   bool ReadAmpm() {
-    if (Accept(' ')) spec_.ampmSep = ' ';
-    if (AcceptWord("ampm", 4)) spec_.timeFlags |= kAmpmLower;
-    else if (AcceptWord("AMPM", 4)) spec_.timeFlags |= kAmpmUpper;
+    if (Accept(' ')) out_.ampmSep = ' ';
+    if (AcceptWord("ampm", 4)) out_.timeFlags |= kAmpmLower;
+    else if (AcceptWord("AMPM", 4)) out_.timeFlags |= kAmpmUpper;
     else return false;
     return true;
   }
 
   const std::string& f_;
-  DateTimeSpec& spec_;
+  DateTimeSpec& out_;
   size_t pos_ = 0;
 };
 

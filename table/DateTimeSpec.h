@@ -11,7 +11,7 @@
 //   am/pm  optional ' ', then "ampm" or "AMPM"; it ends the format.
 // The empty code stands for "yyyy-mm-dd HH:mm:ss.uss".
 //
-// A spec is a plain value; printing does not change it, so one spec may be shared by
+// A DateTimeSpec is a plain value; printing does not change it, so one may be shared by
 // threads that only print.
 #ifndef TVX_TABLE_DATETIMESPEC_H_
 #define TVX_TABLE_DATETIMESPEC_H_
@@ -28,14 +28,14 @@ struct DateTimeSpec : DatetimeLayout {
   bool valid = false;
 
   // Parses `format`. A format that breaks the grammar is refused: the result is false,
-  // `valid` is false and the spec holds the default format, so cells still print in full
+  // `valid` is false and it holds the default format, so cells still print in full
   // rather than as an empty or partial text.
   bool Set(const std::string& format);
-  // The format text of the spec, as Set accepts it.
+  // Its format text, as Set accepts it.
   std::string Description() const;
-  // The date-time in this format; empty when the spec holds neither a date nor a time.
+  // The date-time in this format; empty when it holds neither a date nor a time.
   std::string DatetimeToString(const DateTime& dt) const;
-  // Zeroes every field (the spec then prints nothing).
+  // Zeroes every field (it then prints nothing).
   void Clear();
 };
 

@@ -109,7 +109,7 @@ class MiniFrad {
 
   // ---- Schema ----
   // Strides, offsets, RowStride and sizes of non-text columns from NbCols and ColTypes; date
-  // specs from the formats. Vectors are cut or padded to NbCols.
+  // formats from the formats. Vectors are cut or padded to NbCols.
   void SyncMetadata();
   // Defines the schema: nbRows rows with uninitialised cells. Missing sizes of text columns
   // become the type's default maximum length. Nothing happens when locked. False when a type

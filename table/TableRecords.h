@@ -14,7 +14,7 @@
 //   "NbRowsTotal" dt_int64          views only: row count of the whole table
 //   "cTile"       dt_buffer         the fixed-width block, column-major for "NbRows" rows
 //   "cMint"       dt_buffer         the text block; text offsets count from its first byte
-// Strides, offsets, the row stride and the date specs are not stored: readers derive them.
+// Strides, offsets, the row stride and the date formats are not stored: readers derive them.
 //
 // A file-backed table keeps its two blocks, byte for byte with no header and no schema, in
 // <directory>/<name>.cTile and <directory>/<name>.cMint.

@@ -178,14 +178,14 @@ TEST(ByteStreamContiguous, FailedPreAllocateLeavesAnEmptyConsistentContainer) {
 }
 
 TEST(ByteStreamContiguous, CallerMemory) {
-  std::vector<ByteStreamSlotSpec> specs = {{"a", dt_int32, 0}, {"b", dt_string, 3}};
-  uint64_t total = ByteStream::GetPreAllocateSize(specs);
+  std::vector<ByteStreamSlotSpec> slots = {{"a", dt_int32, 0}, {"b", dt_string, 3}};
+  uint64_t total = ByteStream::GetPreAllocateSize(slots);
   std::vector<char> memory(total + 4, '#');
   ByteStream bs;
   uint64_t tooSmall = total - 1;
-  EXPECT_FALSE(bs.PreAllocate(specs, memory.data(), tooSmall));
+  EXPECT_FALSE(bs.PreAllocate(slots, memory.data(), tooSmall));
   EXPECT_EQ(memory, std::vector<char>(total + 4, '#'));  // untouched
-  ASSERT_TRUE(bs.PreAllocate(specs, memory.data(), total));
+  ASSERT_TRUE(bs.PreAllocate(slots, memory.data(), total));
   EXPECT_EQ(bs.mode, 4u);
   // Values are written into the caller's memory by the adds' separate-record path only when
   // the caller writes them there; the layout itself is in place.

@@ -84,19 +84,19 @@ TEST(ByteStreamLayout, VectorValues) {
 }
 
 TEST(ByteStreamLayout, PreAllocateDetails) {
-  std::vector<ByteStreamSlotSpec> specs = {
+  std::vector<ByteStreamSlotSpec> slots = {
       {"a", dt_int32, 0}, {"b", dt_string, 5}, {"", dt_int8, 1}, {"c", dt_none, 4},
       {"d", dt_buffer, 0}};
   std::vector<std::string> keys;
   std::vector<ByteStreamDataType> types;
   std::vector<uint64_t> sizes, offsets;
-  EXPECT_EQ(ByteStream::GetPreAllocateDetails(specs, keys, types, sizes, offsets), 61u);
+  EXPECT_EQ(ByteStream::GetPreAllocateDetails(slots, keys, types, sizes, offsets), 61u);
   EXPECT_EQ(keys, (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(sizes, (std::vector<uint64_t>{14, 15}));
   EXPECT_EQ(offsets, (std::vector<uint64_t>{32, 46, 61}));
 
-  specs = {{"a", dt_int32, 0}, {"a", dt_double, 0}};
-  EXPECT_EQ(ByteStream::GetPreAllocateDetails(specs, keys, types, sizes, offsets), 42u);
+  slots = {{"a", dt_int32, 0}, {"a", dt_double, 0}};
+  EXPECT_EQ(ByteStream::GetPreAllocateDetails(slots, keys, types, sizes, offsets), 42u);
   EXPECT_EQ(types, (std::vector<ByteStreamDataType>{dt_double}));
   EXPECT_EQ(sizes, (std::vector<uint64_t>{18}));
   EXPECT_EQ(ByteStream::GetPreAllocateSize({}), 16u);

@@ -155,15 +155,15 @@ TEST(DateTimeSpec, ValidFormatsDescribeThemselves) {
       "ddmmyy", "mmddyyyy HHmmss", "mm/dd/yyyy hh:mm:ss.mss AMPM", "dd-mm-yyyy H:m:s.nss",
       "yyyy-mm-ddHH:mm", "m/d/yyyy h:mm AMPM", "dd.mm"};
   for (const char* f : formats) {
-    DateTimeSpec spec;
-    bool ok = spec.Set(f);
+    DateTimeSpec format;
+    bool ok = format.Set(f);
     if (std::string(f) == "dd.mm") {
       EXPECT_FALSE(ok);
       continue;
     }
     EXPECT_TRUE(ok) << f;
-    EXPECT_TRUE(spec.valid) << f;
-    EXPECT_EQ(spec.Description(), f);
+    EXPECT_TRUE(format.valid) << f;
+    EXPECT_EQ(format.Description(), f);
   }
 }
 
@@ -176,17 +176,17 @@ TEST(DateTimeSpec, InvalidFormatsFallBackToTheDefault) {
       "mm/dd/yyyy hh:mm Ampm", "yyyy-mm-dd HH:mm.mss", "dd/mm/yy/", "dd/mm/yy HHH:mm", "x"};
   const DateTime t = Make(2024, 2, 29, 13, 5, 9, 500000000);
   for (const char* f : formats) {
-    DateTimeSpec spec;
-    EXPECT_FALSE(spec.Set(f)) << f;
-    EXPECT_FALSE(spec.valid) << f;
-    EXPECT_EQ(spec.Description(), "yyyy-mm-dd HH:mm:ss.uss") << f;
-    EXPECT_EQ(spec.DatetimeToString(t), "2024-02-29 13:05:09.500000") << f;
+    DateTimeSpec format;
+    EXPECT_FALSE(format.Set(f)) << f;
+    EXPECT_FALSE(format.valid) << f;
+    EXPECT_EQ(format.Description(), "yyyy-mm-dd HH:mm:ss.uss") << f;
+    EXPECT_EQ(format.DatetimeToString(t), "2024-02-29 13:05:09.500000") << f;
   }
-  DateTimeSpec spec;
-  EXPECT_TRUE(spec.Set(""));
-  EXPECT_EQ(spec.Description(), "yyyy-mm-dd HH:mm:ss.uss");
-  spec.Clear();
-  EXPECT_EQ(spec.DatetimeToString(t), "");
+  DateTimeSpec format;
+  EXPECT_TRUE(format.Set(""));
+  EXPECT_EQ(format.Description(), "yyyy-mm-dd HH:mm:ss.uss");
+  format.Clear();
+  EXPECT_EQ(format.DatetimeToString(t), "");
 }
 
 TEST(DateTimeSpec, Printing) {
@@ -208,9 +208,9 @@ TEST(DateTimeSpec, Printing) {
       {"", Make(2024, 2, 29, 13, 5, 9, 500000000), "2024-02-29 13:05:09.500000"},
   };
   for (const Case& c : cases) {
-    DateTimeSpec spec;
-    spec.Set(c.format);
-    EXPECT_EQ(spec.DatetimeToString(c.t), c.text) << c.format;
+    DateTimeSpec format;
+    format.Set(c.format);
+    EXPECT_EQ(format.DatetimeToString(c.t), c.text) << c.format;
   }
 }
 
@@ -253,10 +253,10 @@ const Parse kParses[] = {
 TEST(ParseToDatetime, AgainstAFormatsLayout) {
   for (const Parse& c : kParses) {
     SCOPED_TRACE(std::string(c.format) + " | " + c.text);
-    DateTimeSpec spec;
-    ASSERT_TRUE(spec.Set(c.format));
+    DateTimeSpec format;
+    ASSERT_TRUE(format.Set(c.format));
     DatetimeParser p;
-    p.UseLayout(spec);
+    p.UseLayout(format);
     int consumed;
     ASSERT_EQ(p.ParseToDatetime(c.text, std::strlen(c.text), consumed), c.ok);
     if (c.ok) {
@@ -271,15 +271,15 @@ TEST(ParseToDatetime, AgainstAFormatsLayout) {
 TEST(RoundTrip, RandomNanosecondsThroughText) {
   std::mt19937_64 random(1234);
   const int64_t lo = -9214560000LL * 1000000000LL;  // 1678-01-01
-  DateTimeSpec spec;
-  ASSERT_TRUE(spec.Set("yyyy-mm-dd HH:mm:ss.nss"));
+  DateTimeSpec format;
+  ASSERT_TRUE(format.Set("yyyy-mm-dd HH:mm:ss.nss"));
   DatetimeParser layout;
-  layout.UseLayout(spec);
+  layout.UseLayout(format);
   for (int i = 0; i < 100000; ++i) {
     int64_t ns = int64_t(uint64_t(lo) + random() % (uint64_t(INT64_MAX) - uint64_t(lo)));
     DateTime t;
     t.FromDatetime64_ns(ns);
-    std::string text = spec.DatetimeToString(t);
+    std::string text = format.DatetimeToString(t);
     DatetimeParser p;
     int consumed;
     int64_t back;
@@ -302,22 +302,22 @@ TEST(RoundTrip, DetectedLayoutsPrintAndParseBack) {
     DatetimeParser detected;
     int consumed;
     ASSERT_TRUE(detected.DetectDatetime(text, std::strlen(text), consumed)) << text;
-    DateTimeSpec spec;
-    static_cast<DatetimeLayout&>(spec) = detected;
+    DateTimeSpec format;
+    static_cast<DatetimeLayout&>(format) = detected;
     for (int i = 0; i < 2000; ++i) {
       DateTime t = Make(1950 + int(random() % 100), 1 + int(random() % 12), 1 + int(random() % 28),
                         int(random() % 24), int(random() % 60), int(random() % 60),
                         int(random() % 1000) * 1000000);
-      if (!(spec.timeFlags & kSecondPresent)) t.second = 0;
-      if (!(spec.timeFlags & kFraction)) t.subsecond = 0;
-      if (!spec.HasTime()) t.hour = t.minute = 0;
-      std::string printed = spec.DatetimeToString(t);
+      if (!(format.timeFlags & kSecondPresent)) t.second = 0;
+      if (!(format.timeFlags & kFraction)) t.subsecond = 0;
+      if (!format.HasTime()) t.hour = t.minute = 0;
+      std::string printed = format.DatetimeToString(t);
       DatetimeParser parser;
       parser.UseLayout(detected);
       ASSERT_TRUE(parser.ParseToDatetime(printed.data(), printed.size(), consumed)) << printed;
       ASSERT_EQ(Fields(parser.dt), Fields(t)) << printed;
       // Detection reads a first number up to 12 as the month.
-      if ((spec.dateFlags & kDayFirst) && !(spec.dateFlags & kYearFirst) && t.day <= 12) continue;
+      if ((format.dateFlags & kDayFirst) && !(format.dateFlags & kYearFirst) && t.day <= 12) continue;
       ASSERT_TRUE(parser.DetectDatetime(printed.data(), printed.size(), consumed)) << printed;
       ASSERT_EQ(Fields(parser.dt), Fields(t)) << printed;
     }
