@@ -27,16 +27,9 @@ BasicFile& BasicFile::operator=(BasicFile&& other) noexcept {
 }
 
 void BasicFile::MoveFrom(BasicFile& other) {
-  view = other.view;
-  fileSize = other.fileSize;
-  viewStart = other.viewStart;
-  viewSize = other.viewSize;
-  path = std::move(other.path);
-  access = std::move(other.access);
+  TakeState(other);
   stream = other.stream;
   block = other.block;
-  signature = other.signature;
-  text = other.text;
   // The source forgets what it handed over, so its ClearAll releases nothing.
   other.stream = nullptr;
   other.block = nullptr;
@@ -65,12 +58,7 @@ bool BasicFile::OpenFile(const std::string& path, std::string access, bool text)
   }
   fileSize = static_cast<uint64_t>(ftello(stream));
   if (!SetView(0, fileSize)) return false;
-  if (text) {
-    signature = ByteOrderSignatureLength(view, viewSize);
-    fileSize -= signature;
-    viewSize -= signature;
-    view += signature;
-  }
+  SkipSignature();
   return true;
 }
 

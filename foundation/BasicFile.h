@@ -4,28 +4,21 @@
 #include <cstdio>
 #include <string>
 
+#include "foundation/FileAccess.h"
+
 namespace AppCore {
 
 // File access through stdio with a heap copy of the viewed bytes: changes to the view
 // reach the file only through FlushView (or ResizeFile, which writes the view first).
 //
-// Offsets count from the start of the file's content, as for MMFile: a file opened as
-// text skips a leading byte-order signature, every other file is content from byte 0.
+// Offsets count from the start of the file's content, as for MMFile (see OpenFileState).
 //
 // Owns its stream and its copy; movable, not copyable, not thread-safe. Failures print a
 // message on standard output and return false.
-class BasicFile {
+class BasicFile : public OpenFileState {
  public:
-  unsigned char* view = nullptr;  // first byte of the copy, null without one
-  uint64_t fileSize = 0;
-  uint64_t viewStart = 0;
-  uint64_t viewSize = 0;
-  std::string path;
-  std::string access;
   FILE* stream = nullptr;
   unsigned char* block = nullptr;  // the heap copy itself; `view` points into it
-  uint64_t signature = 0;
-  bool text = false;
 
   BasicFile() = default;
   ~BasicFile();

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace AppCore {
 
@@ -22,6 +23,28 @@ uint64_t ByteOrderSignatureLength(const unsigned char* bytes, uint64_t size) {
   if (starts("\xFF\xFE", 2)) return 2;
   if (starts("\x00\x00\xFE\xFF", 4)) return 4;
   return 0;
+}
+
+void OpenFileState::TakeState(OpenFileState& other) {
+  view = other.view;
+  fileSize = other.fileSize;
+  viewStart = other.viewStart;
+  viewSize = other.viewSize;
+  path = std::move(other.path);
+  access = std::move(other.access);
+  signature = other.signature;
+  text = other.text;
+  other.path.clear();
+  other.access.clear();
+}
+
+uint64_t OpenFileState::SkipSignature() {
+  if (!text) return 0;
+  signature = ByteOrderSignatureLength(view, viewSize);
+  fileSize -= signature;
+  viewSize -= signature;
+  view += signature;
+  return signature;
 }
 
 }  // namespace AppCore

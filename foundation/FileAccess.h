@@ -14,6 +14,29 @@ bool IsValidAccessType(std::string access);
 // Only text files are opened past a signature: binary files keep every byte.
 uint64_t ByteOrderSignatureLength(const unsigned char* bytes, uint64_t size);
 
+// What both file back ends (MMFile and BasicFile) know of their open file and its view.
+// Offsets and sizes count from the start of the file's content: for a file opened as text
+// whose content follows a byte-order signature, the content starts after the signature and
+// the signature itself is never touched; every other file's content is the whole file.
+struct OpenFileState {
+  unsigned char* view = nullptr;  // first byte of the view, null without one
+  uint64_t fileSize = 0;          // bytes of content
+  uint64_t viewStart = 0;
+  uint64_t viewSize = 0;
+  std::string path;        // empty when closed
+  std::string access;      // "r" or "w"; empty when closed
+  uint64_t signature = 0;  // bytes of byte-order signature before the content
+  bool text = false;       // opened as text: a byte-order signature is skipped
+
+ protected:
+  // Copies `other`'s state, leaving its path and access empty. The caller hands over (and
+  // then forgets in `other`) whatever its back end owns.
+  void TakeState(OpenFileState& other);
+  // For a text file just viewed whole from byte 0: moves the view past a byte-order
+  // signature and shrinks the sizes by its length, which it returns.
+  uint64_t SkipSignature();
+};
+
 // Permission bits of the files the engines create (before the process's creation mask).
 constexpr unsigned kNewFileMode = 0644;
 

@@ -27,20 +27,13 @@ MMFile& MMFile::operator=(MMFile&& other) noexcept {
 }
 
 void MMFile::MoveFrom(MMFile& other) {
-  view = other.view;
-  fileSize = other.fileSize;
-  viewStart = other.viewStart;
-  viewSize = other.viewSize;
-  path = std::move(other.path);
-  access = std::move(other.access);
+  TakeState(other);
   fd = other.fd;
   fileStat = other.fileStat;
   mapOffset = other.mapOffset;
   viewSkip = other.viewSkip;
   mapLength = other.mapLength;
   mapAddress = other.mapAddress;
-  signature = other.signature;
-  text = other.text;
   // The source forgets what it handed over, so its ClearAll closes nothing.
   other.mapAddress = nullptr;
   other.fd = -1;
@@ -76,13 +69,7 @@ bool MMFile::OpenFile(const std::string& path, std::string access, bool text) {
   }
   fileSize = static_cast<uint64_t>(fileStat.st_size);
   if (!SetView(0, fileSize)) return false;
-  if (text) {
-    signature = ByteOrderSignatureLength(view, viewSize);
-    fileSize -= signature;
-    viewSize -= signature;
-    viewSkip += signature;
-    view += signature;
-  }
+  viewSkip += SkipSignature();
   return true;
 }
 

@@ -5,26 +5,19 @@
 #include <cstdint>
 #include <string>
 
+#include "foundation/FileAccess.h"
+
 namespace AppCore {
 
 // File access through a shared memory map: the view is the file's own bytes, so writes to
 // it reach the file, and FlushView makes them durable.
 //
-// Offsets and sizes (viewStart, viewSize, fileSize and the arguments of every operation)
-// count from the start of the file's content. For a file opened as text whose content
-// follows a Unicode byte-order signature, the content starts after the signature and the
-// signature itself is never touched; every other file's content is the whole file.
+// Offsets and sizes count from the start of the file's content (see OpenFileState).
 //
 // Owns its descriptor and mapping; movable, not copyable, not thread-safe. Failures print
 // a message (the platform's error printer for system calls) and return false.
-class MMFile {
+class MMFile : public OpenFileState {
  public:
-  unsigned char* view = nullptr;  // first byte of the view, null without one
-  uint64_t fileSize = 0;          // bytes of content
-  uint64_t viewStart = 0;
-  uint64_t viewSize = 0;
-  std::string path;    // empty when closed
-  std::string access;  // "r" or "w"; empty when closed
   uint64_t pageSize;
   int fd = -1;
   struct stat fileStat {};
@@ -32,8 +25,6 @@ class MMFile {
   uint64_t viewSkip = 0;   // bytes from the mapping's start to the view
   uint64_t mapLength = 0;
   unsigned char* mapAddress = nullptr;
-  uint64_t signature = 0;  // bytes of byte-order signature before the content
-  bool text = false;       // opened as text: a byte-order signature is skipped
 
   MMFile();
   ~MMFile();
