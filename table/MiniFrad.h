@@ -186,13 +186,18 @@ class MiniFrad {
   void AddToByteStream(ByteStream& bs, const std::string& name) const;
   ByteStream ToByteStream(const std::string& name, const std::string& path) const;
   std::vector<ByteStreamSlotSpec> PreAllocateInfo(const std::string& name) const;
-  // Rows min(r0, r1) .. max(r0, r1) - 1 (clamped) as a table of their own.
+  // Rows min(r0, r1) .. max(r0, r1) - 1 (clamped) as a table of their own. A container
+  // that refuses the cell records (read-only) gets the schema records only.
   void AddViewToByteStream(int64_t r0, int64_t r1, ByteStream& bs, const std::string& name) const;
   ByteStream GetViewByteStream(int64_t r0, int64_t r1, const std::string& name) const;
   // Rewrites the schema and row-count records of the container holding the table (mode 2
   // with Stream set) and fetches the block pointers again.
   void SyncByteStream();
+  // Writes the schema into bs and makes the table's blocks bs's reserved (unwritten) cell
+  // records. False, the table unchanged, for counts that disagree or a container that
+  // refuses the records (read-only).
   bool LinkToByteStream(ByteStream& bs, const std::string& name);
+  // The rows of a, then those of b, written as one table into bs; false as for Link.
   static bool CombineToByteStream(ByteStream& bs, const MiniFrad& a, const MiniFrad& b,
                                   const std::string& name);
 

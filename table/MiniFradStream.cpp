@@ -177,9 +177,13 @@ void MiniFrad::AddViewToByteStream(int64_t r0, int64_t r1, ByteStream& bs,
     const auto range = GetCMintRange(c, lo, hi - 1);
     textBytes += range.second - range.first;
   }
-  // Reserve both records before writing: a reservation may move a contiguous image.
-  bs.AddBuffer(kKeyTile, static_cast<uint64_t>(rows) * RowStride);
-  bs.AddBuffer(kKeyMint, textBytes);
+  // Reserve both records before writing: a reservation may move a contiguous image. A
+  // container that refuses them (read-only, or an image that cannot grow) gets no cells:
+  // records it already holds under these keys are not ours to write.
+  if (bs.AddBuffer(kKeyTile, static_cast<uint64_t>(rows) * RowStride) == nullptr ||
+      bs.AddBuffer(kKeyMint, textBytes) == nullptr) {
+    return;
+  }
   uint64_t size = 0;
   char* tile = BlockOf(bs, kKeyTile, size);
   char* text = BlockOf(bs, kKeyMint, size);
@@ -224,6 +228,8 @@ bool MiniFrad::LinkToByteStream(ByteStream& bs, const std::string& name) {
   AddSchemaRecords(bs, name, NbRows);
   char* tile = reinterpret_cast<char*>(bs.AddBuffer(kKeyTile, cTileSize));
   char* mint = reinterpret_cast<char*>(bs.AddBuffer(kKeyMint, cMintSize));
+  // Without both records the table would point at nothing: keep it as it is.
+  if (tile == nullptr || mint == nullptr) return false;
   TileBuf.Clear();
   MintBuf.Clear();
   TileFile.ClearAll();

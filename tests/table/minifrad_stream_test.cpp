@@ -311,6 +311,26 @@ TEST(MiniFradStream, LinkAndCombineIntoContainers) {
   EXPECT_EQ(linked.cTileSize, a.table.cTileSize);
 }
 
+// A container that refuses the cell records (read-only) is a failure, never a table whose
+// blocks point nowhere, and a view is not written through records that were not reserved.
+TEST(MiniFradStream, ReadOnlyContainersTakeNoCells) {
+  Sample a = MakeSample(9, 6);
+  ByteStream readOnly(true);
+  EXPECT_FALSE(MiniFrad::CombineToByteStream(readOnly, a.table, a.table, "aa"));
+  MiniFrad linked = a.table.GenerateCopy("l", "");
+  EXPECT_FALSE(linked.LinkToByteStream(readOnly, ""));
+  ExpectSameTable(linked, a.ref, "after a refused link");
+  a.table.AddViewToByteStream(1, 4, readOnly, "v");
+  EXPECT_TRUE(readOnly.records.empty());
+  // A received image is read-only too: its records are never written over.
+  ByteStream image = a.table.GetViewByteStream(0, 2, "v");
+  std::vector<char> bytes = ImageOf(image);
+  ByteStream received(true);
+  ASSERT_TRUE(received.LoadStream(bytes.data(), bytes.size()));
+  a.table.AddViewToByteStream(0, 6, received, "v");
+  EXPECT_EQ(ImageOf(received), bytes);
+}
+
 TEST(MiniFradStream, FileBackedTables) {
   testsupport::TempDir dir;
   MiniFrad t;
