@@ -6,8 +6,6 @@
 
 #include <csignal>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "bytestream_test_util.h"
 #include "record/ByteStream.h"
@@ -16,11 +14,6 @@
 using namespace bstest;
 
 namespace {
-
-Bytes FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 Bytes Image16() { return Image({}); }
 
@@ -242,7 +235,7 @@ TEST(ByteStreamContiguous, OpenRefusesImagesThatAreNotExact) {
   PutU64(image, 32);  // an empty entry: the load would skip it, the directory would not
   PutU64(image, 32 + a.size());
   image.insert(image.end(), a.begin(), a.end());
-  std::ofstream(path, std::ios::binary).write(image.data(), image.size());
+  WriteFile(path, image);
   ByteStream bs;
   EXPECT_FALSE(bs.Open(path));
   EXPECT_TRUE(bs.records.empty());

@@ -4,8 +4,6 @@
 #include <zlib.h>
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "bytestream_test_util.h"
 #include "record/ByteStream.h"
@@ -16,15 +14,6 @@ using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
 namespace {
-
-Bytes FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream(path, std::ios::binary).write(bytes.data(), bytes.size());
-}
 
 ByteStream Sample() {
   ByteStream bs;

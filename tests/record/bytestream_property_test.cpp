@@ -6,9 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <random>
 
@@ -263,11 +261,6 @@ Step Generator::Next(int depth) {
               }};
     }
   }
-}
-
-Bytes FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 void CheckAll(const std::map<std::string, Check>& model, const ByteStream& bs) {

@@ -1,5 +1,8 @@
 #include "bytestream_test_util.h"
 
+#include <fstream>
+#include <iterator>
+
 namespace bstest {
 
 void PutU64(Bytes& out, uint64_t v) {
@@ -36,6 +39,15 @@ Bytes ImageOf(const ByteStream& bs) {
   Bytes out(bs.GetStreamSize());
   bs.GetStream(out.data());
   return out;
+}
+
+Bytes FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary).write(bytes.data(), bytes.size());
 }
 
 uint64_t GetU64(const char* p) {

@@ -24,6 +24,9 @@ Bytes Record(uint8_t type, const std::string& key, const Bytes& value);
 Bytes Image(const std::vector<Bytes>& records);
 // The image of `bs` as bytes.
 Bytes ImageOf(const ByteStream& bs);
+// The whole file at `path` (empty when it cannot be read), and a file of exactly `bytes`.
+Bytes FileBytes(const std::string& path);
+void WriteFile(const std::string& path, const Bytes& bytes);
 // Reads 8 little-endian bytes at p.
 uint64_t GetU64(const char* p);
 
