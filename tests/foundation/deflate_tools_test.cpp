@@ -9,14 +9,6 @@
 
 namespace {
 
-TEST(DeflateToolsTest, ErrorTexts) {
-  EXPECT_STREQ(AppCore::DeflateErrorText(Z_BUF_ERROR), "buf error");
-  EXPECT_STREQ(AppCore::DeflateErrorText(Z_MEM_ERROR), "out of memory");
-  EXPECT_STREQ(AppCore::DeflateErrorText(Z_DATA_ERROR), "data error");
-  EXPECT_STREQ(AppCore::DeflateErrorText(-10000), "parameter error");
-  EXPECT_STREQ(AppCore::DeflateErrorText(12345), "");
-}
-
 TEST(DeflateToolsTest, BoundValuesAndSaturation) {
   EXPECT_EQ(AppCore::DeflateBound(0), 133u);
   EXPECT_EQ(AppCore::DeflateBound(1000000), 1100128u);

@@ -264,14 +264,7 @@ TEST_F(LogManagerTest, HeaderDividerWidths) {
             std::string(12, '-') + " Global Config " + std::string(13, '-'));
   EXPECT_EQ(LogManager::HeaderDivider(title, 17, '-'), "- Global Config -");
   EXPECT_EQ(LogManager::HeaderDivider(title, 10, '-'), "- Global Config -");
-  EXPECT_EQ(LogManager::HeaderDivider(title, 80, '-'),
-            std::string(32, '-') + " Global Config " + std::string(33, '-'));
-  EXPECT_EQ(LogManager::HeaderDivider("Stream List", 80, '-'),
-            std::string(33, '-') + " Stream List " + std::string(34, '-'));
-  EXPECT_EQ(LogManager::HeaderDivider("AB", 10, '*'), "*** AB ***");
-  EXPECT_EQ(LogManager::HeaderDivider("AB", 11, '*'), "*** AB ****");
-  EXPECT_EQ(LogManager::Divider(5, '='), "=====");
-  EXPECT_EQ(LogManager::Divider(0, '='), "");
+  // Any width and title: the title centred, the odd fill character on the right.
   for (uint64_t width = 0; width < 60; ++width) {
     for (size_t len = 0; len < 30; ++len) {
       std::string t(len, 'T');

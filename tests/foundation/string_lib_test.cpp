@@ -246,11 +246,4 @@ TEST(Lists, JoinSplitAndLines) {
   EXPECT_THROW(STR_GetEndDigits("t99999999999", rest), std::out_of_range);
 }
 
-TEST(NumberText, Integers) {
-  EXPECT_EQ(STR_FromNum(0), "0");
-  EXPECT_EQ(STR_FromNum(-17), "-17");
-  EXPECT_EQ(STR_FromNum(std::numeric_limits<long>::min()), "-9223372036854775808");
-  EXPECT_EQ(STR_FromNum(std::numeric_limits<unsigned long>::max()), "18446744073709551615");
-}
-
 }  // namespace

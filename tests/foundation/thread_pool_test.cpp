@@ -186,12 +186,4 @@ TEST(ThreadPool, MessageQueueIsFirstInFirstOut) {
   EXPECT_EQ(pool.GetMsgCount(), 0u);
 }
 
-TEST(ThreadPool, ProcessWidePointer) {
-  ch_ThreadPool pool(1, 4);
-  SetTPOOL(&pool);
-  EXPECT_EQ(TPOOL, &pool);
-  EXPECT_FALSE(TPOOL->PushJob([] { return ch_ThreadPool::GetCurrentThreadID(); }).get().empty());
-  SetTPOOL(nullptr);
-}
-
 }  // namespace

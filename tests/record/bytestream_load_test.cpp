@@ -296,16 +296,6 @@ TEST(ByteStreamRecords, MovingARecordOrAContainerLeavesTheSourceEmpty) {
   EXPECT_TRUE(s2.HasRecord("x"));
 }
 
-TEST(ByteStreamRecords, ResetAndClearAll) {
-  ByteStream bs;
-  bs.AddString("x", "y");
-  bs.Reset();
-  EXPECT_TRUE(bs.records.empty());
-  EXPECT_TRUE(bs.keyMap.empty());
-  EXPECT_EQ(ImageOf(bs), Image({}));
-  EXPECT_EQ(bs.mode, 1u);
-}
-
 TEST(ByteStreamRecords, ScalarsSetValueAndSizes) {
   ByteStreamBuffer empty("", dt_buffer, 0);
   EXPECT_TRUE(empty.SetValue(nullptr));  // nothing to copy

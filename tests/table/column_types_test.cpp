@@ -33,10 +33,6 @@ TEST(NullCells, IntegerNullsAreTheMostNegativeValues) {
   EXPECT_FALSE(IsNullInt(std::numeric_limits<int32_t>::min() + 1));
   EXPECT_TRUE(IsNullBigInt(std::numeric_limits<int64_t>::min()));
   EXPECT_FALSE(IsNullBigInt(0));
-  // A DATETIME cell is stored as BIGINT, so its null is the BIGINT null.
-  const ColumnTypes& dt = column_types_lookup[kDatetimeTypeId];
-  EXPECT_EQ(dt.StorageId, st_bigint);
-  EXPECT_EQ(dt.ByteSize, sizeof(int64_t));
 }
 
 TEST(NullCells, OnlyTheZeroByteMakesANullText) {
@@ -63,22 +59,6 @@ TEST(TextCell, OffsetsThenLengthsFillTheColumnSliceExactly) {
       EXPECT_EQ(used[i], inside ? 1 : 0) << "byte " << i << " column offset " << col_offset;
     }
   }
-}
-
-TEST(ColumnTypeTable, EveryRowIsItsOwnIndexAndWidthsMatchStorage) {
-  for (int32_t id = 0; id < kColumnTypeCount; ++id) {
-    const ColumnTypes& t = column_types_lookup[id];
-    EXPECT_EQ(t.TypeId, uint32_t(id));
-    switch (t.StorageId) {
-      case st_null: EXPECT_EQ(t.ByteSize, 0u); break;
-      case st_int: case st_float: EXPECT_EQ(t.ByteSize, 4u); break;
-      case st_bigint: case st_bigfloat: EXPECT_EQ(t.ByteSize, 8u); break;
-      case st_text: EXPECT_LE(t.ByteSize, kMaxTextLength); break;
-      default: ADD_FAILURE() << "type " << id << " has storage " << t.StorageId;
-    }
-  }
-  EXPECT_FALSE(IsValidColumnType(-1));
-  EXPECT_FALSE(IsValidColumnType(kColumnTypeCount));
 }
 
 }  // namespace

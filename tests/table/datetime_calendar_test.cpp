@@ -135,9 +135,6 @@ TEST(NanosecondRange, BeforeTheEpochRoundsTowardMinusInfinity) {
   t.FromDatetime64_ns(-1);
   EXPECT_EQ(t.ToString(), "12/31/1969 23:59:59.999999");
   EXPECT_EQ(t.subsecond, 999999999);
-  EXPECT_EQ(Make(1970, 1, 1).Weekday(), 4);
-  EXPECT_EQ(Make(1969, 12, 27).Weekday(), 6);
-  EXPECT_EQ(Make(1969, 12, 21).Weekday(), 0);
 }
 
 TEST(NanosecondRange, ConversionsCountOnPastUnvalidatedFields) {
@@ -146,18 +143,11 @@ TEST(NanosecondRange, ConversionsCountOnPastUnvalidatedFields) {
   EXPECT_EQ(Ns(Make(2023, 1, 1, 25)), Ns(Make(2023, 1, 2, 1)));
 }
 
-TEST(Calendar, LeapYearsAndMonthLengths) {
+// Valid dates are checked against the C library above; these are the ones that are not.
+TEST(Calendar, ImpossibleDatesAndMonths) {
   EXPECT_TRUE(Make(2000, 1, 1).IsLeapYear());
   EXPECT_FALSE(Make(1900, 1, 1).IsLeapYear());
-  EXPECT_TRUE(Make(2024, 1, 1).IsLeapYear());
-  EXPECT_FALSE(Make(2023, 1, 1).IsLeapYear());
-  const int lengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  for (int m = 1; m <= 12; ++m) {
-    EXPECT_EQ(DateTime::DaysInMonth(m, false), lengths[m - 1]);
-    EXPECT_EQ(DateTime::DaysInMonth(m, true), m == 2 ? 29 : lengths[m - 1]);
-  }
   for (int m : {-1, 0, 13, 32, 1000}) EXPECT_EQ(DateTime::DaysInMonth(m, false), 0);
-  EXPECT_TRUE(Make(2024, 2, 29).ValidateDate());
   EXPECT_FALSE(Make(2023, 2, 29).ValidateDate());
   EXPECT_FALSE(Make(2023, 4, 31).ValidateDate());
   EXPECT_FALSE(Make(2023, 0, 1).ValidateDate());
@@ -230,24 +220,13 @@ TEST(Shifts, AmountsBeyondAnyDateAreRefusedUnchanged) {
   EXPECT_FALSE(far.ShiftYears(1));
 }
 
-TEST(ExcelSerials, KnownDays) {
-  EXPECT_DOUBLE_EQ(DateTime::Datetime64ToExcel(0), 25569);
-  EXPECT_DOUBLE_EQ(DateTime::Datetime64ToExcel(Ns(Make(1900, 2, 28))), 59);
-  EXPECT_DOUBLE_EQ(DateTime::Datetime64ToExcel(Ns(Make(1900, 3, 1))), 61);
-  EXPECT_DOUBLE_EQ(DateTime::Datetime64ToExcel(Ns(Make(1900, 1, 1))), 1);
-  EXPECT_EQ(DateTime::ExcelToDatetime64(25569.5), 43200000000000);
-  EXPECT_EQ(DateTime::ExcelToDatetime64(61), Ns(Make(1900, 3, 1)));
-  EXPECT_EQ(DateTime::ExcelToDatetime64(59), Ns(Make(1900, 2, 28)));
+// Every real day is checked against the C library above; serial 60 is the fictitious
+// 1900-02-29, which no nanosecond count holds.
+TEST(ExcelSerials, TheFictitiousLeapDay) {
   DateTime t = Make(2000, 1, 1, 5, 6, 7);
   ASSERT_TRUE(t.FromExcelTime(60.25));
   EXPECT_EQ(t.ToString(), "02/29/1900 06:00:00.000000");
-  double serial;
-  Make(1970, 1, 1, 12).ToExcelTime(serial);
-  EXPECT_DOUBLE_EQ(serial, 25569.5);
-  Make(1900, 2, 28).ToExcelTime(serial);
-  EXPECT_DOUBLE_EQ(serial, 59);
-  Make(1900, 3, 1).ToExcelTime(serial);
-  EXPECT_DOUBLE_EQ(serial, 61);
+  EXPECT_DOUBLE_EQ(DateTime::Datetime64ToExcel(Ns(Make(1900, 3, 1))), 61);
 }
 
 // A serial made from a whole number of milliseconds converts back to exactly those
