@@ -4,13 +4,12 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <fstream>
-#include <iterator>
 #include <random>
 
 #include <gtest/gtest.h>
 
 #include "record/ByteStream.h"
+#include "support/FileBytes.h"
 #include "support/TempDir.h"
 #include "table/MiniFrad.h"
 #include "table/TableRecords.h"
@@ -126,8 +125,7 @@ TEST(MiniFradStream, TableLivesInsideAContiguousContainerFile) {
   }
   // The file is the container's image: it holds the grown table, records in step.
   ByteStream reread(false);
-  std::ifstream in(path, std::ios::binary);
-  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes = testsupport::ReadFileBytes(path);
   ASSERT_TRUE(reread.LoadStream(bytes.data(), bytes.size()));
   MiniFrad back;
   ASSERT_TRUE(back.Load(&reread, true));
@@ -344,14 +342,10 @@ TEST(MiniFradStream, FileBackedTables) {
   EXPECT_EQ(empty.GetRecordValueSize(kKeyTile), 0u);
   EXPECT_EQ(empty.GetRecordValueSize(kKeyMint), 0u);
   for (int r = 0; r < 20; ++r) ASSERT_TRUE(t.AddRow({std::to_string(r), "car" + std::to_string(r)}));
-  auto fileBytes = [](const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  };
   t.TileFile.FlushView();
   t.MintFile.FlushView();
-  EXPECT_EQ(fileBytes(dir.File("cars.cTile")), std::string(t.cTile, t.cTileSize));
-  EXPECT_EQ(fileBytes(dir.File("cars.cMint")), std::string(t.cMint, t.cMintSize));
+  EXPECT_EQ(testsupport::ReadFileBytes(dir.File("cars.cTile")), std::string(t.cTile, t.cTileSize));
+  EXPECT_EQ(testsupport::ReadFileBytes(dir.File("cars.cMint")), std::string(t.cMint, t.cMintSize));
 
   testsupport::TempDir other;
   ASSERT_TRUE(t.Rename("trucks", other.Path()));
