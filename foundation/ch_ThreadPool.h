@@ -82,7 +82,6 @@ class ch_ThreadPool {
   };
 
   void Enqueue(Job job);
-  void StartWorker();
   // Runs the jobs of q until the pool stops; workers count themselves busy meanwhile.
   void RunQueue(JobQueue& q, bool countsAsWorker);
 

@@ -2,7 +2,7 @@
 
 // The binary layout of a ByteStream, described once for its writers and its readers.
 // Every integer is little-endian and nothing is aligned or padded, so every multi-byte field
-// is read and written through memcpy (LoadU64 / StoreU64 / LoadAs / StoreAs).
+// is read and written through memcpy (LoadU64 / StoreU64 / StoreAs).
 //
 // Record (one ByteStreamBuffer):
 //   offset 0      1 byte   type code (ByteStreamDataType)
@@ -55,12 +55,6 @@ inline uint64_t LoadU64(const void* p) {
 }
 inline void StoreU64(void* p, uint64_t v) { std::memcpy(p, &v, sizeof v); }
 
-template <class T>
-T LoadAs(const void* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
 template <class T>
 void StoreAs(void* p, const T& v) {
   std::memcpy(p, &v, sizeof v);
