@@ -81,6 +81,19 @@ constexpr uint64_t kNullBigFloatBits = 0xFFFFFFFFFFFFFFFFull;
 constexpr float _null_value_float = __builtin_bit_cast(float, kNullFloatBits);
 constexpr double _null_value_bigfloat = __builtin_bit_cast(double, kNullBigFloatBits);
 
+// Cells lie unaligned in their blocks: every cell value, text offset and text length is
+// read and written through these.
+template <typename T>
+inline T LoadCell(const char* cell) {
+  T v;
+  std::memcpy(&v, cell, sizeof v);
+  return v;
+}
+template <typename T>
+inline void StoreCell(char* cell, T value) {
+  std::memcpy(cell, &value, sizeof value);
+}
+
 inline bool IsNullInt(int32_t v) { return v == _null_value_int; }
 inline bool IsNullBigInt(int64_t v) { return v == _null_value_bigint; }
 inline bool IsNullFloat(float v) {

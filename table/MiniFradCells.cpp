@@ -8,13 +8,6 @@
 
 namespace {
 
-template <typename T>
-T LoadCell(const char* cell) {
-  T v;
-  std::memcpy(&v, cell, sizeof v);
-  return v;
-}
-
 // A float value as a 64-bit integer, toward zero; NaN, infinities and values outside the
 // 64-bit range have no integer and give the null value.
 int64_t TruncateToInt64(double v) {

@@ -4,15 +4,6 @@
 
 #include "table/MiniFrad.h"
 
-namespace {
-
-void WriteTextCell(char* offsetCell, char* lengthCell, uint64_t offset, uint16_t length) {
-  std::memcpy(offsetCell, &offset, sizeof offset);
-  std::memcpy(lengthCell, &length, sizeof length);
-}
-
-}  // namespace
-
 char* MiniFrad::NewColumn(const std::string& name, int32_t type, int32_t size) {
   if (Locked || !Loaded || !IsValidColumnType(type)) return nullptr;
   const ColumnTypes& row = column_types_lookup[type];
@@ -69,7 +60,8 @@ bool MiniFrad::AddColumn(const std::string& name, const std::vector<std::string>
       length = 1;
       cMint[at] = '\0';
     }
-    WriteTextCell(offsets + kTextOffsetBytes * i, lengths + kTextLengthBytes * i, at, length);
+    StoreCell<uint64_t>(offsets + kTextOffsetBytes * i, at);
+    StoreCell<uint16_t>(lengths + kTextLengthBytes * i, length);
     at += length;
   }
   return true;
@@ -122,12 +114,7 @@ bool MiniFrad::DeleteColumns(std::vector<int64_t> indices) {
       const auto range = GetCMintRange(c);
       MemCpy(out + used, cMint + range.first, range.second - range.first);
       char* offsets = GetCTilePtr(0, c, 0);
-      for (int64_t r = 0; r < NbRows; ++r) {
-        uint64_t offset;
-        std::memcpy(&offset, offsets + kTextOffsetBytes * r, sizeof offset);
-        offset = offset - range.first + used;
-        std::memcpy(offsets + kTextOffsetBytes * r, &offset, sizeof offset);
-      }
+      MoveTextOffsets(offsets, offsets, static_cast<uint64_t>(NbRows), range.first, used);
       used += range.second - range.first;
     }
     if (!ResizeCMint(used)) return false;

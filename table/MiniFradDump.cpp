@@ -68,11 +68,8 @@ std::string MiniFrad::LogRows(int64_t nRows, const std::string& title, bool deta
       if (c > 0) out += ", ";
       const bool text = IsTextColumn(c);
       if (text && detailed) {
-        uint64_t offset;
-        uint16_t length;
-        std::memcpy(&offset, GetCTilePtr(r, c, 0), sizeof offset);
-        std::memcpy(&length, GetCTilePtr(r, c, 1), sizeof length);
-        out += "[" + std::to_string(offset) + "," + std::to_string(length) + "]";
+        out += "[" + std::to_string(LoadCell<uint64_t>(GetCTilePtr(r, c, 0))) + "," +
+               std::to_string(LoadCell<uint16_t>(GetCTilePtr(r, c, 1))) + "]";
       }
       if (!ToString(c, r, cell)) {
         out += "ERROR";

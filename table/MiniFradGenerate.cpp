@@ -6,24 +6,9 @@
 
 namespace {
 
-uint64_t ReadOffset(const char* p) {
-  uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-void WriteOffset(char* p, uint64_t v) { std::memcpy(p, &v, sizeof v); }
-
 bool SameFormat(const ColumnFormat& a, const ColumnFormat& b) {
   return a.Code == b.Code && a.Formula == b.Formula && a.Theme == b.Theme &&
          a.Reference == b.Reference && a.DisplayName == b.DisplayName;
-}
-
-// Copies `rows` offsets from `src` to `dst`, each moved by `shift` (modulo 2^64).
-void CopyShiftedOffsets(char* dst, const char* src, int64_t rows, uint64_t shift) {
-  for (int64_t r = 0; r < rows; ++r) {
-    WriteOffset(dst + kTextOffsetBytes * r, ReadOffset(src + kTextOffsetBytes * r) + shift);
-  }
 }
 
 }  // namespace
@@ -51,9 +36,7 @@ MiniFrad MiniFrad::GenerateFromRows(const int64_t* rows, int64_t n, const std::s
   for (int64_t c = 0; c < NbCols; ++c) {
     if (!IsTextColumn(c)) continue;
     for (int64_t i = 0; i < n; ++i) {
-      uint16_t length;
-      std::memcpy(&length, GetCTilePtr(rows[i], c, 1), sizeof length);
-      textBytes += length;
+      textBytes += LoadCell<uint16_t>(GetCTilePtr(rows[i], c, 1));
     }
   }
   if (!t.ResizeCTile(static_cast<uint64_t>(n) * RowStride) || !t.ResizeCMint(textBytes)) {
@@ -69,11 +52,10 @@ MiniFrad MiniFrad::GenerateFromRows(const int64_t* rows, int64_t n, const std::s
         MemCpy(t.GetCTilePtr(i, c), GetCTilePtr(rows[i], c), static_cast<uint64_t>(ColStride[c]));
         continue;
       }
-      uint16_t length;
-      std::memcpy(&length, GetCTilePtr(rows[i], c, 1), sizeof length);
-      MemCpy(t.cMint + at, cMint + ReadOffset(GetCTilePtr(rows[i], c, 0)), length);
-      WriteOffset(t.GetCTilePtr(i, c, 0), at);
-      std::memcpy(t.GetCTilePtr(i, c, 1), &length, sizeof length);
+      const uint16_t length = LoadCell<uint16_t>(GetCTilePtr(rows[i], c, 1));
+      MemCpy(t.cMint + at, cMint + LoadCell<uint64_t>(GetCTilePtr(rows[i], c, 0)), length);
+      StoreCell<uint64_t>(t.GetCTilePtr(i, c, 0), at);
+      StoreCell<uint16_t>(t.GetCTilePtr(i, c, 1), length);
       at += length;
     }
   }
@@ -137,8 +119,8 @@ bool MiniFrad::Combine(const MiniFrad& a, const MiniFrad& b, char* tile, char* t
       if (part->NbRows == 0) continue;
       const auto range = part->GetCMintRange(c);
       MemCpy(text + at, part->cMint + range.first, range.second - range.first);
-      CopyShiftedOffsets(slice + kTextOffsetBytes * row, part->GetCTilePtr(0, c, 0),
-                         part->NbRows, at - range.first);
+      MoveTextOffsets(slice + kTextOffsetBytes * row, part->GetCTilePtr(0, c, 0),
+                      static_cast<uint64_t>(part->NbRows), range.first, at);
       MemCpy(lengths + kTextLengthBytes * row, part->GetCTilePtr(0, c, 1),
              kTextLengthBytes * part->NbRows);
       at += range.second - range.first;

@@ -9,18 +9,6 @@
 
 namespace {
 
-uint64_t ReadU64(const char* p) {
-  uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-uint16_t ReadU16(const char* p) {
-  uint16_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
 std::string BlockPath(const std::string& dir, const std::string& name, const char* suffix) {
   return (std::filesystem::path(dir) / (name + suffix)).string();
 }
@@ -236,8 +224,8 @@ char* MiniFrad::GetCMintPtr(int64_t row, int64_t col, uint16_t& length) const {
   if (!IsTextColumn(col)) return nullptr;
   const char* offsetCell = GetCTilePtr(row, col, 0);
   if (offsetCell == nullptr) return nullptr;
-  const uint64_t offset = ReadU64(offsetCell);
-  const uint16_t size = ReadU16(GetCTilePtr(row, col, 1));
+  const uint64_t offset = LoadCell<uint64_t>(offsetCell);
+  const uint16_t size = LoadCell<uint16_t>(GetCTilePtr(row, col, 1));
   if (offset > cMintSize || size > cMintSize - offset) return nullptr;
   length = size;
   // Empty texts in an empty text block still get a pointer: null means "no text cell".
@@ -251,8 +239,9 @@ std::pair<uint64_t, uint64_t> MiniFrad::GetCMintRange(int64_t col, int64_t r0, i
   int64_t hi = std::min<int64_t>(std::max(r0, r1), NbRows - 1);
   lo = std::min(lo, NbRows - 1);
   hi = std::max<int64_t>(hi, 0);
-  const uint64_t start = ReadU64(GetCTilePtr(lo, col, 0));
-  const uint64_t end = ReadU64(GetCTilePtr(hi, col, 0)) + ReadU16(GetCTilePtr(hi, col, 1));
+  const uint64_t start = LoadCell<uint64_t>(GetCTilePtr(lo, col, 0));
+  const uint64_t end = LoadCell<uint64_t>(GetCTilePtr(hi, col, 0)) +
+                       LoadCell<uint16_t>(GetCTilePtr(hi, col, 1));
   return {start, end};
 }
 

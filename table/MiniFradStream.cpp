@@ -196,12 +196,7 @@ void MiniFrad::AddViewToByteStream(int64_t r0, int64_t r1, ByteStream& bs,
     }
     const auto range = GetCMintRange(c, lo, hi - 1);
     MemCpy(text + at, cMint + range.first, range.second - range.first);
-    for (int64_t r = 0; r < rows; ++r) {
-      uint64_t offset;
-      std::memcpy(&offset, GetCTilePtr(lo + r, c, 0), sizeof offset);
-      offset = offset - range.first + at;
-      std::memcpy(slice + kTextOffsetBytes * r, &offset, sizeof offset);
-    }
+    MoveTextOffsets(slice, GetCTilePtr(lo, c, 0), static_cast<uint64_t>(rows), range.first, at);
     MemCpy(slice + kTextOffsetBytes * rows, GetCTilePtr(lo, c, 1), kTextLengthBytes * rows);
     at += range.second - range.first;
   }

@@ -8,11 +8,6 @@
 
 namespace {
 
-template <typename T>
-void StoreCell(char* cell, T value) {
-  std::memcpy(cell, &value, sizeof value);
-}
-
 // Parses `text` (null: none) into a number cell of type T, the null value on failure.
 template <typename T>
 void StoreParsed(char* cell, const char* text, uint64_t length, T nullValue) {
@@ -125,13 +120,7 @@ bool MiniFrad::AddTextCells(int64_t r, const std::vector<std::string>& texts) {
     char* offsets = GetCTilePtr(0, p->col, 0);
     if (p->newStart != p->start) {
       MemCpy(cMint + p->newStart, cMint + p->start, p->length);
-      const uint64_t shift = p->newStart - p->start;
-      for (int64_t i = 0; i < r; ++i) {
-        uint64_t offset;
-        std::memcpy(&offset, offsets + kTextOffsetBytes * i, sizeof offset);
-        offset += shift;
-        std::memcpy(offsets + kTextOffsetBytes * i, &offset, sizeof offset);
-      }
+      MoveTextOffsets(offsets, offsets, static_cast<uint64_t>(r), p->start, p->newStart);
     }
     if (p->text != nullptr) {
       MemCpy(cMint + p->newOffset, p->text->data(), p->newLength);

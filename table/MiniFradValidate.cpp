@@ -20,10 +20,8 @@ bool TextCellsSound(const MiniFrad& t) {
     uint64_t start = 0;
     uint64_t end = 0;
     for (int64_t r = 0; r < t.NbRows; ++r) {
-      uint64_t offset;
-      uint16_t length;
-      std::memcpy(&offset, offsets + kTextOffsetBytes * r, sizeof offset);
-      std::memcpy(&length, lengths + kTextLengthBytes * r, sizeof length);
+      const uint64_t offset = LoadCell<uint64_t>(offsets + kTextOffsetBytes * r);
+      const uint16_t length = LoadCell<uint16_t>(lengths + kTextLengthBytes * r);
       if (offset > t.cMintSize || length > t.cMintSize - offset) return false;
       if (r == 0) {
         start = offset;

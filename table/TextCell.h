@@ -18,6 +18,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "table/ColumnTypes.h"
+
 constexpr uint32_t kTextOffsetBytes = 8;  // first entry of MiniFrad::TextStride
 constexpr uint32_t kTextLengthBytes = 2;  // second entry of MiniFrad::TextStride
 constexpr uint32_t kTextCellStride = kTextOffsetBytes + kTextLengthBytes;
@@ -32,6 +34,16 @@ inline constexpr size_t TextOffsetPosition(size_t col_offset, size_t nb_rows, si
 // Byte position in cTile of row `row`'s length.
 inline constexpr size_t TextLengthPosition(size_t col_offset, size_t nb_rows, size_t row) {
   return (col_offset + kTextOffsetBytes) * nb_rows + kTextLengthBytes * row;
+}
+
+// Rewrites `count` text offsets from `src` to `dst` (which may be `src`) for texts that
+// moved from `from` to `to` in cMint.
+inline void MoveTextOffsets(char* dst, const char* src, uint64_t count, uint64_t from,
+                            uint64_t to) {
+  for (uint64_t r = 0; r < count; ++r) {
+    const uint64_t offset = LoadCell<uint64_t>(src + kTextOffsetBytes * r);
+    StoreCell<uint64_t>(dst + kTextOffsetBytes * r, offset - from + to);
+  }
 }
 
 // The null text cell is one byte 0. `text` points at the cell's bytes in cMint.
