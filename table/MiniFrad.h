@@ -7,6 +7,14 @@
 // every cell address and changing it moves every slice. Cells are mostly unaligned: read and
 // write them with memcpy.
 //
+// That tight layout is what every image, file and container holds. A heap table (mode 1)
+// that gains rows lays its slices out for a row capacity instead (ColOffsets[c] * capacity),
+// which grows geometrically, so appending rows one at a time moves the slices only when the
+// capacity runs out. Such a heap block is read through GetCTilePtr, whose column slices stay
+// contiguous; the raw bytes at cTile follow the tight layout only in modes 2 and 3, or in
+// mode 1 after an operation other than IncreaseRows/AddRow changed the block. Images
+// (AddToByteStream and the operations built on it) always hold the tight layout.
+//
 // Storage modes (Mode): 0 none; 1 heap (TileBuf, MintBuf); 2 the values of the buffer records
 // "cTile" and "cMint" of a record container (Stream, not owned, or a container that was only
 // viewed when Stream is null: such a table cannot grow); 3 two memory-mapped files
@@ -25,6 +33,7 @@
 #ifndef TVX_TABLE_MINIFRAD_H_
 #define TVX_TABLE_MINIFRAD_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -134,6 +143,8 @@ class MiniFrad {
   bool DeleteColumns(std::vector<int64_t> indices);
 
   // ---- Rows (MiniFradRows.cpp) ----
+  // Appends n rows with uninitialised cells. A heap table keeps spare rows, so appending is
+  // amortised constant time per row; other modes resize their store to the exact size.
   bool IncreaseRows(int64_t n);
   bool DecreaseRows(int64_t n);
   bool DeleteAllRows();
@@ -210,6 +221,20 @@ class MiniFrad {
   bool IsDatetime(int64_t col) const;
   // StorageId of a column's type; 0 for a column index or type id out of range.
   uint32_t StorageOf(int64_t col) const;
+  // Rows the column slices of cTile are laid out for: NbRows, or the heap table's row
+  // capacity while it has spare rows. The one place where slice addresses are derived.
+  int64_t SliceRows() const { return std::max(RowCapacity, NbRows); }
+  // (offset factor, width) of each part of a slice: a part of c rows starts at factor * c.
+  // A text column has two parts (offsets, then lengths).
+  std::vector<std::pair<uint64_t, uint64_t>> SliceParts() const;
+  // Own buffer: makes room for `rows` rows (rows >= NbRows) by growing the row capacity
+  // geometrically, and sets NbRows. New cells are not initialised.
+  bool ReserveRows(int64_t rows);
+  // Back to the tight layout (heap block of exactly NbRows * RowStride bytes): every
+  // operation that changes the schema, shrinks the rows or hands the block on starts here.
+  void Tighten();
+  // The tight image of cTile (cTileSize bytes) into dst, one copy per slice part.
+  void CopyTightTile(char* dst) const;
   // Fetches cTile/cMint (and, outside mode 3, their sizes) again from the current store.
   void RefreshBlocks();
   bool ResizeBlock(bool tile, uint64_t size);
@@ -235,6 +260,9 @@ class MiniFrad {
   void AddSchemaRecords(ByteStream& bs, const std::string& name, int64_t rows) const;
   // "ColNames", "ColTypes", "ColSizes", "ColFormat".
   void AddColumnRecords(ByteStream& bs) const;
+
+  // Row capacity of a heap block laid out for spare rows; 0 when the layout is tight.
+  int64_t RowCapacity = 0;
 };
 
 std::string HeaderDivider(const std::string& title, int width, const std::string& fill);

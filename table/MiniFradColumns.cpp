@@ -104,6 +104,7 @@ bool MiniFrad::DeleteColumns(std::vector<int64_t> indices) {
     textDeleted = textDeleted || IsTextColumn(c);
   }
   if (indices.empty()) return true;
+  Tighten();  // the slices below slide at the table's own row count
   if (textDeleted) {
     // Rebuild cMint from the kept text columns' blocks, in column order.
     AppCore::CharBuffer kept(static_cast<unsigned long>(cMintSize));

@@ -76,7 +76,7 @@ MiniFrad MiniFrad::GenerateCopy(const std::string& name, const std::string& dir)
   MiniFrad t = EmptyCopyOfSchema(name, dir);
   if (!t.ResizeCTile(cTileSize) || !t.ResizeCMint(cMintSize)) return MiniFrad();
   t.NbRows = NbRows;
-  MemCpy(t.cTile, cTile, cTileSize);
+  CopyTightTile(t.cTile);
   MemCpy(t.cMint, cMint, cMintSize);
   return t;
 }

@@ -35,6 +35,7 @@ MiniFrad& MiniFrad::operator=(MiniFrad&& other) noexcept {
   ColStride = std::move(other.ColStride);
   ColOffsets = std::move(other.ColOffsets);
   RowStride = other.RowStride;
+  RowCapacity = other.RowCapacity;
   Loaded = other.Loaded;
   Locked = other.Locked;
   DateSpecs = std::move(other.DateSpecs);
@@ -69,6 +70,7 @@ void MiniFrad::Clear() {
   ColOffsets.clear();
   DateSpecs.clear();
   RowStride = 0;
+  RowCapacity = 0;
   Loaded = Locked = false;
   Mode = 0;
   TileBuf.Clear();
@@ -136,7 +138,8 @@ void MiniFrad::RefreshBlocks() {
   switch (Mode) {
     case 1:
       cTile = reinterpret_cast<char*>(TileBuf.data);
-      cTileSize = TileBuf.size;
+      // A block with spare rows is larger than the table's cells.
+      cTileSize = RowCapacity > 0 ? static_cast<uint64_t>(NbRows) * RowStride : TileBuf.size;
       cMint = reinterpret_cast<char*>(MintBuf.data);
       cMintSize = MintBuf.size;
       break;
@@ -200,7 +203,11 @@ bool MiniFrad::ResizeBlock(bool tile, uint64_t size) {
   return true;
 }
 
-bool MiniFrad::ResizeCTile(uint64_t size) { return ResizeBlock(true, size); }
+bool MiniFrad::ResizeCTile(uint64_t size) {
+  if (Locked || !Loaded) return false;
+  Tighten();
+  return ResizeBlock(true, size);
+}
 bool MiniFrad::ResizeCMint(uint64_t size) { return ResizeBlock(false, size); }
 
 bool MiniFrad::IsTextColumn(int64_t col) const { return StorageOf(col) == st_text; }
@@ -212,10 +219,11 @@ uint32_t MiniFrad::StorageOf(int64_t col) const {
 
 char* MiniFrad::GetCTilePtr(int64_t row, int64_t col, int part) const {
   if (row < 0 || row >= NbRows || col < 0 || col >= NbCols || cTile == nullptr) return nullptr;
-  const uint64_t start = static_cast<uint64_t>(ColOffsets[col]) * NbRows;
+  const int64_t rows = SliceRows();
+  const uint64_t start = static_cast<uint64_t>(ColOffsets[col]) * rows;
   if (IsTextColumn(col)) {
-    return part == 1 ? cTile + TextLengthPosition(ColOffsets[col], NbRows, row)
-                     : cTile + TextOffsetPosition(ColOffsets[col], NbRows, row);
+    return part == 1 ? cTile + TextLengthPosition(ColOffsets[col], rows, row)
+                     : cTile + TextOffsetPosition(ColOffsets[col], rows, row);
   }
   return cTile + start + static_cast<uint64_t>(ColStride[col]) * row;
 }
@@ -308,6 +316,7 @@ bool MiniFrad::Set(int64_t nbRows, std::vector<std::string> names, std::vector<i
     }
   }
   if (!Loaded) New(Name, Directory);
+  Tighten();
   names.resize(cols);
   types.resize(cols);
   // A text column whose size is left out gets its type's own default maximum length.
@@ -335,6 +344,7 @@ bool MiniFrad::Set(int64_t nbRows, std::vector<std::string> names, std::vector<i
 
 bool MiniFrad::PushColumn(const std::string& name, int32_t type, int32_t size) {
   if (Locked || !IsValidColumnType(type)) return false;
+  Tighten();
   ColNames.push_back(name);
   ColTypes.push_back(type);
   ColSizes.resize(static_cast<size_t>(NbCols));
@@ -346,6 +356,7 @@ bool MiniFrad::PushColumn(const std::string& name, int32_t type, int32_t size) {
 
 bool MiniFrad::PopColumn() {
   if (Locked || NbCols < 1) return false;
+  Tighten();
   --NbCols;
   ColNames.resize(static_cast<size_t>(NbCols));
   ColTypes.resize(static_cast<size_t>(NbCols));

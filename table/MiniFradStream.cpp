@@ -126,7 +126,15 @@ bool MiniFrad::FromByteStream(ByteStream& bs) { return Load(&bs, true); }
 
 void MiniFrad::AddToByteStream(ByteStream& bs, const std::string& name) const {
   AddSchemaRecords(bs, name, NbRows);
-  bs.AddBuffer(kKeyTile, cTile, cTileSize);
+  if (RowCapacity <= NbRows) {
+    bs.AddBuffer(kKeyTile, cTile, cTileSize);
+  } else if (char* tile = bs.AddBuffer(kKeyTile, cTileSize)) {
+    CopyTightTile(tile);
+  } else {  // a container that cannot reserve: hand it the bytes as a tight block does
+    std::string tight(cTileSize, '\0');
+    CopyTightTile(tight.data());
+    bs.AddBuffer(kKeyTile, tight.data(), tight.size());
+  }
   bs.AddBuffer(kKeyMint, cMint, cMintSize);
 }
 
@@ -218,6 +226,7 @@ void MiniFrad::SyncByteStream() {
 }
 
 bool MiniFrad::LinkToByteStream(ByteStream& bs, const std::string& name) {
+  Tighten();
   SyncMetadata();
   if (NbRows > 0 && !Validate(false)) return false;
   AddSchemaRecords(bs, name, NbRows);

@@ -26,7 +26,8 @@ constexpr uint32_t kTextCellStride = kTextOffsetBytes + kTextLengthBytes;
 constexpr uint32_t kMaxTextLength = 65535;  // texts longer than a column's size are cut
 
 // Byte position in cTile of row `row`'s offset, for a text column starting at ColOffsets
-// entry `col_offset` in a table of `nb_rows` rows.
+// entry `col_offset` in a block laid out for `nb_rows` rows (the row count, or the row
+// capacity of a heap table with spare rows).
 inline constexpr size_t TextOffsetPosition(size_t col_offset, size_t nb_rows, size_t row) {
   return col_offset * nb_rows + kTextOffsetBytes * row;
 }
