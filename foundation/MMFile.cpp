@@ -50,18 +50,7 @@ bool MMFile::OpenFile(const std::string& path, std::string access, bool text) {
   ClearAll();
   this->access = access;
   this->text = text;
-  fd = open(target.c_str(), (access == "w" ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-  if (fd < 0) {
-    std::perror("MMFile - CreateFile failed with error");
-    ClearAll();
-    return false;
-  }
-  this->path = target;
-  if (fstat(fd, &fileStat) != 0) {
-    std::perror("MMFile - Getting FileStat failed with error");
-    ClearAll();
-    return false;
-  }
+  if (!OpenDescriptor(target, access == "w" ? O_RDWR : O_RDONLY)) return false;
   if (fileStat.st_size == 0) {
     std::printf("MMFile - File is empty: %s\n", target.c_str());
     ClearAll();
@@ -81,19 +70,26 @@ bool MMFile::NewFile(const std::string& path, unsigned long size) {
   std::string target = path;
   ClearAll();
   access = "w";
-  fd = open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, kNewFileMode);
+  if (!OpenDescriptor(target, O_RDWR | O_CREAT | O_TRUNC)) return false;
+  return ResizeFile(size == 0 ? 1 : size);
+}
+
+// Opens `target` with `flags` (a created file gets kNewFileMode) and reads its status;
+// false, and closed, when either fails.
+bool MMFile::OpenDescriptor(const std::string& target, int flags) {
+  fd = open(target.c_str(), flags | O_CLOEXEC, kNewFileMode);
   if (fd < 0) {
     std::perror("MMFile - CreateFile failed with error");
     ClearAll();
     return false;
   }
-  this->path = target;
+  path = target;
   if (fstat(fd, &fileStat) != 0) {
     std::perror("MMFile - Getting FileStat failed with error");
     ClearAll();
     return false;
   }
-  return ResizeFile(size == 0 ? 1 : size);
+  return true;
 }
 
 bool MMFile::SetView() { return SetView(0, fileSize); }

@@ -61,6 +61,7 @@ class MMFile : public OpenFileState {
   bool ChangeAccess(std::string access);
 
  private:
+  bool OpenDescriptor(const std::string& target, int flags);
   bool Map(uint64_t start, uint64_t size);
   void MoveFrom(MMFile& other);
 };
