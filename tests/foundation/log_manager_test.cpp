@@ -191,42 +191,30 @@ TEST_F(LogManagerTest, CloseCutsTheFileToItsText) {
   EXPECT_EQ(DiskSize(dir.File("e.log")), 0u);
 }
 
-TEST_F(LogManagerTest, ModeWStartsAnew) {
-  WriteFileBytes(dir.File("w.log"), "old text\n");
-  LogManager log;
-  Init(log, dir.Path(), "w.log", 'w');
-  log += "new\n";
-  log.Close();
-  EXPECT_EQ(ReadFileBytes(dir.File("w.log")), "new\n");
-}
-
-TEST_F(LogManagerTest, ModeAContinuesAfterAZeroTail) {
-  std::string path = dir.File("crashed.log");
-  WriteFileBytes(path, "earlier text\n" + std::string(5000, '\0'));
-  LogManager log;
-  Init(log, dir.Path(), "crashed.log", 'a');
-  EXPECT_EQ(log.writeOffset, 13u);
-  log += "continued\n";
-  log.Close();
-  EXPECT_EQ(ReadFileBytes(path), "earlier text\ncontinued\n");
-}
-
-TEST_F(LogManagerTest, ModeAOnMissingOrEmptyFilesCreatesThem) {
-  LogManager log;
-  Init(log, dir.Path(), "new.log", 'a');
-  log += "one\n";
-  log.Close();
-  EXPECT_EQ(ReadFileBytes(dir.File("new.log")), "one\n");
-
-  WriteFileBytes(dir.File("empty.log"), "");
-  LogManager other;
-  testing::internal::CaptureStdout();
-  ASSERT_TRUE(other.Init(dir.Path(), "empty.log", 'a'));
-  std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_NE(out.find("Initialized Log File: " + dir.File("empty.log")), std::string::npos);
-  other += "two\n";
-  other.Close();
-  EXPECT_EQ(ReadFileBytes(dir.File("empty.log")), "two\n");
+// What each mode makes of the file it finds: 'w' starts anew; 'a' continues right after
+// the text (a log not cut at exit ends in zeros) and creates a missing or empty file.
+TEST_F(LogManagerTest, ModesOnTheFileTheyFind) {
+  const std::string kMissing = "<missing>";
+  struct Case {
+    std::string before;
+    char mode;
+    std::string after;
+  } cases[] = {
+      {"old text\n", 'w', "new\n"},
+      {"earlier text\n" + std::string(5000, '\0'), 'a', "earlier text\nnew\n"},
+      {kMissing, 'a', "new\n"},
+      {"", 'a', "new\n"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string name = std::to_string(n++) + ".log";
+    if (c.before != kMissing) WriteFileBytes(dir.File(name), c.before);
+    LogManager log;
+    Init(log, dir.Path(), name, c.mode);
+    log += "new\n";
+    log.Close();
+    EXPECT_EQ(ReadFileBytes(dir.File(name)), c.after) << name;
+  }
 }
 
 // A log left with its zero tail (the process ended without exit handlers) is recovered by
