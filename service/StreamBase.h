@@ -66,6 +66,13 @@ class StreamBase {
   // outside the routes.
   bool ReadInput(int32_t route, const std::string& key, std::string& out);
 
+  // How FindInput found a key.
+  enum class Lookup { kFound, kMissing, kNotString };
+  // The first member `key` of route `route`'s INPUT, without a log line: kFound with `out`
+  // set, kNotString, or kMissing (also for no INPUT object and an index outside the routes).
+  // For producers whose keys have log lines of their own.
+  Lookup FindInput(int32_t route, const std::string& key, std::string& out) const;
+
   // Starts RunTerminal on a thread of its own, kept in threads.
   void StartConsole();
   // Joins every joinable thread in threads, in order. Owner's thread only.

@@ -17,7 +17,7 @@ std::string RouteName(const RouteDef& route) {
 
 std::string Quoted(const std::string& key) { return "\"" + key + "\""; }
 
-enum class Lookup { kFound, kMissing, kNotString };
+using Lookup = StreamBase::Lookup;
 
 // The first member named `key` of `value` (an object; anything else has no members).
 Lookup FindString(const std::optional<simdjson::dom::element>& value, const std::string& key,
@@ -77,6 +77,11 @@ bool StreamBase::ReadMetadata(const std::string& key, std::string& out) {
   }
   LogManager::Global <<= "Missing METADATA field " + Quoted(key);
   return false;
+}
+
+StreamBase::Lookup StreamBase::FindInput(int32_t route, const std::string& key, std::string& out) const {
+  if (route < 0 || route >= RouteCount()) return Lookup::kMissing;
+  return FindString(definition->routes[route].input, key, out);
 }
 
 bool StreamBase::ReadInput(int32_t route, const std::string& key, std::string& out) {

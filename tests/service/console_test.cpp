@@ -19,7 +19,7 @@
 #include "service/StreamBase.h"
 #include "service/TargetData.h"
 #include "service/TvxClient.h"
-#include "service_test_util.h"
+#include "support/ServiceTestUtil.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "record/ByteStream.h"
 #include "service/AppMessage.h"
 #include "service/TvxClient.h"
-#include "service_test_util.h"
+#include "support/ServiceTestUtil.h"
 #include "support/TempDir.h"
 #include "support/WireEncoder.h"
 

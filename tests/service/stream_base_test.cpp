@@ -11,7 +11,7 @@
 #include "service/StreamBase.h"
 #include "service/TargetData.h"
 #include "service/TvxClient.h"
-#include "service_test_util.h"
+#include "support/ServiceTestUtil.h"
 #include "support/TempDir.h"
 
 namespace {

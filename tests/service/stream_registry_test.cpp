@@ -9,7 +9,7 @@
 #include "service/StreamBase.h"
 #include "service/StreamRegistry.h"
 #include "service/TvxClient.h"
-#include "service_test_util.h"
+#include "support/ServiceTestUtil.h"
 #include "support/TempDir.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "service/MessageFormat.h"
 #include "service/TargetData.h"
 #include "service/TvxClient.h"
-#include "service_test_util.h"
+#include "support/ServiceTestUtil.h"
 #include "support/FileBytes.h"
 #include "support/TempDir.h"
 #include "support/WireDecoder.h"

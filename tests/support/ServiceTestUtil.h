@@ -1,7 +1,7 @@
 #pragma once
 
-// Helpers for the service tests: the data server's table files written by the independent
-// encoder, the frames a client hands to its link, and a look at the process log.
+// Helpers for the service and stream tests: the data server's table files written by the
+// independent encoder, the frames a client hands to its link, and a look at the process log.
 
 #include <mutex>
 #include <string>

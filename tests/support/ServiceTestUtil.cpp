@@ -1,4 +1,4 @@
-#include "service_test_util.h"
+#include "support/ServiceTestUtil.h"
 
 #include <gtest/gtest.h>
 
