@@ -50,7 +50,7 @@ void StreamFixture::WriteTarget(const std::string& table, const std::vector<std:
   servicetest::WriteTargetFile(dir.Path(), "al", "db", table, servicetest::Schema(names, types));
 }
 
-std::vector<std::vector<std::string>> StreamFixture::Rows(const std::string& table) {
+std::vector<std::vector<std::string>> StreamFixture::TargetRows(const std::string& table) {
   std::vector<std::vector<std::string>> rows;
   TargetData* target = client.GetTarget("al", "db", table);
   if (target == nullptr) return rows;

@@ -35,7 +35,7 @@ class StreamFixture {
                    const std::vector<int32_t>& types);
 
   // The rows of target al/db/<table> as texts, read under its lock.
-  std::vector<std::vector<std::string>> Rows(const std::string& table);
+  std::vector<std::vector<std::string>> TargetRows(const std::string& table);
   int64_t RowCount(const std::string& table);
   // Events ("CLEAR") and table names of the frames sent so far.
   std::vector<std::string> ClearedTables();
