@@ -1,6 +1,7 @@
 #include "streams/StreamKinds.h"
 
 #include "service/StreamRegistry.h"
+#include "streams/CarSimStream.h"
 #include "streams/DefaultStream.h"
 #include "streams/KafkaStream.h"
 
@@ -16,4 +17,5 @@ StreamRegistry::Factory FactoryOf() {
 void RegisterStreamKinds() {
   StreamRegistry::Register("DEFAULT", FactoryOf<DefaultStream>());
   StreamRegistry::Register("KAFKA", FactoryOf<KafkaStream>());
+  StreamRegistry::Register("CARSIM", FactoryOf<CarSimStream>());
 }

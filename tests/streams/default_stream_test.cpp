@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "service/StreamRegistry.h"
+#include "streams/CarSimStream.h"
 #include "streams/DefaultStream.h"
 #include "streams/KafkaStream.h"
 #include "streams/StreamKinds.h"
@@ -269,8 +270,10 @@ TEST(StreamKinds, RegisteredByType) {
   RegisterStreamKinds();
   std::unique_ptr<StreamBase> replay(StreamRegistry::Create("DEFAULT", "r", nullptr));
   std::unique_ptr<StreamBase> kafka(StreamRegistry::Create("KAFKA", "k", nullptr));
+  std::unique_ptr<StreamBase> carsim(StreamRegistry::Create("CARSIM", "c", nullptr));
   EXPECT_NE(dynamic_cast<DefaultStream*>(replay.get()), nullptr);
   EXPECT_NE(dynamic_cast<KafkaStream*>(kafka.get()), nullptr);
+  EXPECT_NE(dynamic_cast<CarSimStream*>(carsim.get()), nullptr);
   EXPECT_EQ(replay->name, "r");
   EXPECT_EQ(StreamRegistry::Create("default", "x", nullptr), nullptr);
 }
