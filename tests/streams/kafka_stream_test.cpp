@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <set>
 #include <thread>
 
 #include "streams/KafkaStream.h"
@@ -110,6 +111,9 @@ TEST_F(KafkaStreamTest, EveryMessageOnceInOrder) {
   EXPECT_EQ(LogCount("Consumer error"), 0u) << log.Text();
 }
 
+// A broker outage may make the group hand the partition over again from the last committed
+// offset, so messages since then can come twice (Kafka delivers at least once); none may be
+// missing, and the first arrivals are in order.
 TEST_F(KafkaStreamTest, BrokerOutageLosesNothing) {
   Produce(0, 2500);
   Start(Make("g2"));
@@ -118,9 +122,18 @@ TEST_F(KafkaStreamTest, BrokerOutageLosesNothing) {
   std::this_thread::sleep_for(3s);
   Command("up 1", "up 1");
   Produce(2500, 2500);
-  EXPECT_EQ(WaitForRows(5000), 5000);
-  std::this_thread::sleep_for(300ms);
-  ExpectNumbered(0, 0, 5000);
+  std::vector<std::string> firsts;
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (firsts.size() < 5000 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(20ms);
+    std::set<std::string> seen;
+    firsts.clear();
+    for (const auto& row : TargetRows("t")) {
+      if (seen.insert(row[0]).second) firsts.push_back(row[0]);
+    }
+  }
+  ASSERT_EQ(firsts.size(), 5000u);
+  for (int i = 0; i < 5000; ++i) ASSERT_EQ(firsts[i], std::to_string(i));
   EXPECT_FALSE(client.done);  // transport errors are not fatal
   EXPECT_LE(LogCount("Consumer error"), 6u) << log.Text();  // at most one a second
 }
