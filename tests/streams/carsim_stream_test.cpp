@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <fstream>
-#include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -17,117 +16,14 @@
 #include <vector>
 
 #include "RoadMapBuilder.h"
-#include "foundation/LogManager.h"
-#include "service/ConfigParser.h"
 #include "service/TargetData.h"
-#include "service/TvxClient.h"
-#include "support/TempDir.h"
+#include "stream_test_util.h"
 #include "support/WireDecoder.h"
 
 namespace {
 
-std::string Quote(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
-// One route's JSON: target al/db/<table>, INPUT as given (none when empty).
-std::string Route(const std::string& table, const std::string& input) {
-  return std::string("{") + (input.empty() ? "" : R"("INPUT":)" + input + ",") +
-         R"("TARGET":{"ALIAS":"al","DATABASE_NAME":"db","TABLE_NAME":")" + table +
-         R"("},"LOGIC":{"ACTION":"UPSERT","KEY":""}})";
-}
-
-// A client without a link whose frames are kept, a scanned configuration and a log file,
-// all in temporary directories.
-struct Fixture {
-  Fixture() {
-    EXPECT_TRUE(LogManager::Global.Init(logDir.Path(), "test.log", 'w'));
-    client.tableRoot = dir.Path();
-    client.frameSink = [this](bool, uint64_t size, const TvxClient::FrameFill& fill,
-                              std::string*) {
-      std::string payload(size, '\0');
-      fill(payload.data());
-      std::lock_guard<std::mutex> lock(mutex);
-      payloads.push_back(std::move(payload));
-      return TvxClient::FrameResult::kSent;
-    };
-    TvxClient::Status = TvxClient::kOpen;
-    WSOCK = &client;
-  }
-  ~Fixture() {
-    WSOCK = nullptr;
-    TvxClient::Status = TvxClient::kNotStarted;
-    LogManager::Global.Close();
-  }
-
-  StreamDef* Scan(const std::string& routes) {
-    const std::string json =
-        R"({"Global Config":{"WEBSOCKET_PORT":"9002","WEBSERVER_PROTOCOL":"ws",)"
-        R"("WEBSERVER_ADDRESS":"localhost","UPDATE_RATE":"100"},"Stream List":[)"
-        R"({"NAME":"S","TYPE":"CARSIM","STATUS":"ON","ROUTES":[)" + routes + "]}]}";
-    std::ofstream(dir.File("apiconfig.json")) << json;
-    EXPECT_TRUE(config.ScanConfig(dir.File("apiconfig.json"))) << LogText();
-    return &config.streams.at("S");
-  }
-
-  std::vector<testsupport::WireContainer> Frames() {
-    std::lock_guard<std::mutex> lock(mutex);
-    std::vector<testsupport::WireContainer> frames(payloads.size());
-    for (size_t i = 0; i < payloads.size(); ++i) {
-      std::string error;
-      EXPECT_TRUE(testsupport::DecodeMessage(payloads[i], &frames[i], &error)) << error;
-    }
-    return frames;
-  }
-
-  std::vector<std::string> ClearedTables() {
-    std::vector<std::string> tables;
-    for (const testsupport::WireContainer& c : Frames()) {
-      std::string event, table;
-      c.GetText("Event", &event);
-      c.GetText("TableName", &table);
-      if (event == "CLEAR") tables.push_back(table);
-    }
-    return tables;
-  }
-
-  int64_t RowCount(const std::string& table) {
-    TargetData* target = client.GetTarget("al", "db", table);
-    if (target == nullptr) return -1;
-    std::lock_guard<std::mutex> lock(target->mutex);
-    return target->frad.NbRows;
-  }
-
-  std::vector<std::string> LastRow(const std::string& table) {
-    TargetData* target = client.GetTarget("al", "db", table);
-    std::lock_guard<std::mutex> lock(target->mutex);
-    std::vector<std::string> row(size_t(target->frad.NbCols));
-    for (int64_t c = 0; c < target->frad.NbCols; ++c) {
-      target->frad.ToString(c, target->frad.NbRows - 1, row[c]);
-    }
-    return row;
-  }
-
-  std::string LogText() { return LogManager::Global.GetLogString(); }
-  size_t LogCount(const std::string& text) {
-    const std::string all = LogText();
-    size_t n = 0;
-    for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
-    return n;
-  }
-
-  testsupport::TempDir dir;
-  testsupport::TempDir logDir;
-  ConfigParser config;
-  std::mutex mutex;
-  std::vector<std::string> payloads;
-  TvxClient client;
-};
+using streamtest::Quote;
+using streamtest::Route;
 
 class CarSimStreamTest : public ::testing::Test {
  protected:
@@ -148,14 +44,15 @@ class CarSimStreamTest : public ::testing::Test {
 
   // A stream over `routes` (JSON), not yet initialised.
   std::unique_ptr<CarSimStream> Make(const std::string& routes) {
-    StreamDef* def = f_.Scan(routes);
+    StreamDef* def = f_.Scan("CARSIM", "", routes);
     return std::make_unique<CarSimStream>("S", def);
   }
 
   // The table of the last update frame sent for `table`.
   testsupport::WireTable LastUpdate(const std::string& table) {
     testsupport::WireTable out;
-    for (const testsupport::WireContainer& c : f_.Frames()) {
+    for (size_t i = 0; i < f_.frames.Count(); ++i) {
+      testsupport::WireContainer c = f_.frames.Decoded(i);
       std::string event, name;
       c.GetText("Event", &event);
       c.GetText("TableName", &name);
@@ -170,7 +67,8 @@ class CarSimStreamTest : public ::testing::Test {
 
   size_t UpdatesOf(const std::string& table) {
     size_t n = 0;
-    for (const testsupport::WireContainer& c : f_.Frames()) {
+    for (size_t i = 0; i < f_.frames.Count(); ++i) {
+      testsupport::WireContainer c = f_.frames.Decoded(i);
       std::string event, name;
       c.GetText("Event", &event);
       c.GetText("TableName", &name);
@@ -179,7 +77,7 @@ class CarSimStreamTest : public ::testing::Test {
     return n;
   }
 
-  Fixture f_;
+  streamtest::StreamFixture f_;
 };
 
 int64_t Int(const testsupport::WireCell& cell) { return std::get<int64_t>(cell); }
@@ -188,7 +86,7 @@ float Float(const testsupport::WireCell& cell) { return std::get<float>(cell); }
 TEST_F(CarSimStreamTest, TablesLightIdsColoursAndRowsKeptAcrossSends) {
   const std::string map = WriteMap(mapgen::Grid(4, 4, 1));  // 24 roads of two lanes
   auto stream = Make(Route("cars", Input(map, "60")) + "," + Route("lights", ""));
-  ASSERT_TRUE(stream->Init()) << f_.LogText();
+  ASSERT_TRUE(stream->Init()) << f_.log.Text();
   EXPECT_TRUE(stream->ready);
   ASSERT_EQ(stream->sim.lines.size(), 24u);
 
@@ -250,19 +148,19 @@ TEST_F(CarSimStreamTest, TablesLightIdsColoursAndRowsKeptAcrossSends) {
 
 TEST_F(CarSimStreamTest, OneRouteWritesOnlyTheCarsTable) {
   auto stream = Make(Route("cars", Input(WriteMap(mapgen::Corridor(3, 2)), "4")));
-  ASSERT_TRUE(stream->Init()) << f_.LogText();
+  ASSERT_TRUE(stream->Init()) << f_.log.Text();
   EXPECT_EQ(stream->lightsTarget, nullptr);
   stream->Step(0.5f);
   stream->WriteTables();
   f_.client.SendTargetUpdates();
-  EXPECT_EQ(f_.Frames().size(), 1u);
+  EXPECT_EQ(f_.frames.Count(), 1u);
   EXPECT_EQ(LastUpdate("cars").rows.size(), 4u);
 }
 
 TEST_F(CarSimStreamTest, ThirdRouteIsNotRegistered) {
   const std::string input = Input(WriteMap(mapgen::Corridor(2, 1)), "2");
   auto stream = Make(Route("cars", input) + "," + Route("lights", "") + "," + Route("x", ""));
-  ASSERT_TRUE(stream->Init()) << f_.LogText();
+  ASSERT_TRUE(stream->Init()) << f_.log.Text();
   EXPECT_EQ(f_.client.GetTarget("al", "db", "x"), nullptr);
   EXPECT_EQ(f_.client.targets.size(), 2u);
 }
@@ -303,7 +201,8 @@ TEST_F(CarSimStreamTest, TableChangedByAnotherWriterIsNoLongerWritten) {
             1u);
   EXPECT_EQ(f_.LogCount("no longer written: al/db/lights"), 1u);
   EXPECT_EQ(f_.RowCount("cars"), 53);
-  EXPECT_EQ(f_.LastRow("cars"), (std::vector<std::string>{"1", "2", "3", "NULL", "NULL", "NULL"}));
+  EXPECT_EQ(f_.TargetRows("cars").back(),
+            (std::vector<std::string>{"1", "2", "3", "NULL", "NULL", "NULL"}));
 }
 
 TEST_F(CarSimStreamTest, MissingMapFailsInit) {
@@ -325,7 +224,7 @@ TEST_F(CarSimStreamTest, UnusableMapFailsInitWithOneLine) {
 TEST_F(CarSimStreamTest, EmptyMapPathUsesTheDataDirectory) {
   WriteMap(mapgen::Tee(1), "CarSimMap.cmap");
   auto stream = Make(Route("cars", Input("", "3")));
-  ASSERT_TRUE(stream->Init()) << f_.LogText();
+  ASSERT_TRUE(stream->Init()) << f_.log.Text();
   EXPECT_EQ(stream->cmapPath, f_.dir.File("CarSimMap.cmap"));
   EXPECT_EQ(f_.LogCount("Using cmap: " + f_.dir.File("CarSimMap.cmap")), 1u);
 }
@@ -335,9 +234,9 @@ TEST_F(CarSimStreamTest, CarCountsBelowOneGiveOneCar) {
   int table = 0;
   for (const std::string cars : {"0", "-3", "x", "12abc"}) {
     const std::string name = "cars" + std::to_string(table++);
-    StreamDef* def = f_.Scan(Route(name, Input(map, cars)));
+    StreamDef* def = f_.Scan("CARSIM", "", Route(name, Input(map, cars)));
     CarSimStream stream("S", def);
-    ASSERT_TRUE(stream.Init()) << f_.LogText();
+    ASSERT_TRUE(stream.Init()) << f_.log.Text();
     EXPECT_EQ(f_.RowCount(name), cars == "12abc" ? 12 : 1) << cars;
   }
 }
