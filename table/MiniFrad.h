@@ -97,8 +97,8 @@ class MiniFrad {
   // Heap table: new name and directory. File table: moves both files and reopens them; false
   // (table cleared) when a move or reopen fails. Other modes: nothing, true.
   bool Rename(const std::string& name, const std::string& dir);
-  // Resize a block to exactly `size` bytes; new bytes are not initialised. False when locked,
-  // not loaded, or the store cannot resize.
+  // Resize a block to exactly `size` bytes; new bytes are zero in every mode. False when
+  // locked, not loaded, or the store cannot resize.
   bool ResizeCTile(uint64_t size);
   bool ResizeCMint(uint64_t size);
 
@@ -165,7 +165,8 @@ class MiniFrad {
   MiniFrad GenerateCopy(const std::string& name, const std::string& dir) const;
   static std::vector<int32_t> CombineColSizes(const MiniFrad& a, const MiniFrad& b);
   // The rows of a then b into blocks sized (a.NbRows + b.NbRows) * RowStride and
-  // a.cMintSize + b.cMintSize. False when the schemas differ.
+  // a.cMintSize + b.cMintSize, every byte written (text bytes that no row refers to, left
+  // by dropped rows, become zeros at the end). False when the schemas differ.
   static bool Combine(const MiniFrad& a, const MiniFrad& b, char* tile, char* text);
   static MiniFrad CombineToMiniFrad(const MiniFrad& a, const MiniFrad& b,
                                     const std::string& name);

@@ -127,6 +127,10 @@ bool MiniFrad::Combine(const MiniFrad& a, const MiniFrad& b, char* tile, char* t
       row += part->NbRows;
     }
   }
+  // Text bytes no row refers to (those of dropped rows) are not copied: the rest of the text
+  // block is zeroed so that no caller's block keeps bytes nothing wrote.
+  const uint64_t textSize = a.cMintSize + b.cMintSize;
+  if (textSize > at) std::memset(text + at, 0, textSize - at);
   return true;
 }
 

@@ -1,5 +1,6 @@
 // MiniFrad row operations: growing, shrinking and deleting rows.
 #include <algorithm>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -72,7 +73,10 @@ bool MiniFrad::ReserveRows(int64_t rows) {
       capacity = rows;
       bytes = static_cast<uint64_t>(rows) * RowStride;  // checked by the caller
     }
+    const uint64_t had = TileBuf.size;
     TileBuf.Resize(bytes);
+    // Spare rows start as zeros, as grown blocks do in every store (ResizeBlock).
+    if (bytes > had) std::memset(TileBuf.data + had, 0, bytes - had);
     RefreshBlocks();
     MoveSlices(laidOut, capacity, NbRows);
     RowCapacity = capacity;

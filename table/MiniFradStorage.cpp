@@ -164,6 +164,7 @@ void MiniFrad::RefreshBlocks() {
 
 bool MiniFrad::ResizeBlock(bool tile, uint64_t size) {
   if (Locked || !Loaded) return false;
+  const uint64_t oldSize = tile ? cTileSize : cMintSize;
   switch (Mode) {
     case 1:
       (tile ? TileBuf : MintBuf).Resize(size);
@@ -176,7 +177,7 @@ bool MiniFrad::ResizeBlock(bool tile, uint64_t size) {
       const char* block = tile ? cTile : cMint;
       std::string kept;
       if (!inPlace && block != nullptr) {
-        kept.assign(block, std::min(size, tile ? cTileSize : cMintSize));
+        kept.assign(block, std::min(size, oldSize));
       }
       char* value = Stream->AddBuffer(tile ? kKeyTile : kKeyMint, size);
       if (value == nullptr && size > 0) {
@@ -200,6 +201,10 @@ bool MiniFrad::ResizeBlock(bool tile, uint64_t size) {
   }
   // Any resize may move the image or mapping: both blocks are fetched again.
   RefreshBlocks();
+  // Bytes the table has not written yet, such as the gaps that later appends leave beside the
+  // texts of dropped rows, are zero in every store, as a grown file gives them: images never
+  // carry stale heap memory, and the same operations give the same bytes in every mode.
+  if (size > oldSize) std::memset((tile ? cTile : cMint) + oldSize, 0, size - oldSize);
   return true;
 }
 

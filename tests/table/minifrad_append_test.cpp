@@ -100,12 +100,6 @@ class Pair {
         const int64_t n = static_cast<int64_t>(rng_() % 4);
         ASSERT_TRUE(heap_.DecreaseRows(n));
         ASSERT_TRUE(files_.DecreaseRows(n));
-        ExpectSame("dropped " + std::to_string(n));
-        // Dropping rows keeps their texts in cMint, and later appends can leave bytes the
-        // store added (uninitialised on the heap, zero in a file) beside them: rebuild the
-        // text block so the two tables can be compared byte for byte again.
-        ASSERT_TRUE(heap_.DeleteRows({}));
-        ASSERT_TRUE(files_.DeleteRows({}));
         break;
       }
       case 2: {
@@ -235,6 +229,61 @@ TEST(MiniFradAppend, ImagesLeaveCellPointersInPlace) {
   std::memcpy(&read, back.GetCTilePtr(20, 0), sizeof read);
   EXPECT_EQ(read, value);
   EXPECT_EQ(before.GetStreamSize(), image.GetStreamSize());
+}
+
+// Dropped rows leave their texts in the text block, and rows appended later grow the block
+// around those bytes without writing all it grew by. Those bytes must read the same in every
+// store, zero as in a grown file: the heap's new bytes come from the allocator (a sanitizer
+// build fills them with a pattern) and a container's from wherever its record grew.
+TEST(MiniFradAppend, RowsAppendedAfterDroppedRowsGiveTheSameBytesInEveryStore) {
+  TempDir dir;
+  MiniFrad heap;
+  MiniFrad files;
+  heap.New("t");
+  files.New("t", dir.Path());
+  const std::vector<std::string> names = {"n", "a", "b"};
+  const std::vector<int32_t> types = {2, 6, 12};
+  ASSERT_TRUE(heap.Set(0, names, types, {4, 40, 40}));
+  ASSERT_TRUE(files.Set(0, names, types, {4, 40, 40}));
+  ByteStream container(false);
+  ASSERT_TRUE(container.PreAllocate({}, ""));
+  heap.AddToByteStream(container, "");
+  MiniFrad inside;
+  ASSERT_TRUE(inside.Load(&container, false));
+  ASSERT_EQ(inside.Mode, 2u);
+
+  std::mt19937_64 rng(5);
+  auto text = [&](size_t longest) {
+    return std::string(1 + rng() % longest, static_cast<char>('a' + rng() % 26));
+  };
+  for (int round = 0; round < 30; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    // Long texts, then drop some of them, then short texts that fit where they were.
+    const int64_t added = 1 + static_cast<int64_t>(rng() % 6);
+    for (int64_t i = 0; i < added; ++i) {
+      const std::vector<std::string> row = {std::to_string(i), text(40), text(40)};
+      for (MiniFrad* t : {&heap, &files, &inside}) ASSERT_TRUE(t->AddRow(row));
+    }
+    const int64_t dropped = static_cast<int64_t>(rng() % (heap.NbRows + 1));
+    for (MiniFrad* t : {&heap, &files, &inside}) ASSERT_TRUE(t->DecreaseRows(dropped));
+    for (int i = 0; i < 3; ++i) {
+      const std::vector<std::string> row = {"7", text(3), text(3)};
+      for (MiniFrad* t : {&heap, &files, &inside}) ASSERT_TRUE(t->AddRow(row));
+    }
+    ASSERT_EQ(heap.cMintSize, files.cMintSize);
+    ASSERT_EQ(heap.cMintSize, inside.cMintSize);
+    EXPECT_EQ(std::string(heap.cMint, heap.cMintSize), std::string(files.cMint, files.cMintSize));
+    EXPECT_EQ(std::string(inside.cMint, inside.cMintSize),
+              std::string(files.cMint, files.cMintSize));
+    EXPECT_TRUE(SameImage(heap.ToByteStream("", ""), files.ToByteStream("", "")));
+    EXPECT_TRUE(SameImage(inside.ToByteStream("", ""), files.ToByteStream("", "")));
+    ByteStream fromHeap(false);
+    ByteStream fromFiles(false);
+    ASSERT_TRUE(MiniFrad::CombineToByteStream(fromHeap, heap, inside, "ab"));
+    ASSERT_TRUE(MiniFrad::CombineToByteStream(fromFiles, files, files, "ab"));
+    EXPECT_TRUE(SameImage(fromHeap, fromFiles));
+    if (::testing::Test::HasFailure()) return;
+  }
 }
 
 // Appending n rows at once sizes the block for exactly those rows; appending one row after
