@@ -8,7 +8,7 @@
 std::atomic<int32_t> TvxClient::Status{TvxClient::kNotStarted};
 std::atomic<int32_t> TvxClient::NbTriesLeft{0};
 bool TvxClient::IsRestart = false;
-std::chrono::system_clock::time_point TvxClient::RestartTimer = std::chrono::system_clock::now();
+std::chrono::steady_clock::time_point TvxClient::RestartTimer = std::chrono::steady_clock::now();
 const std::string TvxClient::BSPrefix = "BS=";
 
 TvxClient* WSOCK = nullptr;
@@ -28,6 +28,9 @@ TvxClient::TvxClient(const std::string& configPath, const std::string& dataDir,
 
 TvxClient::~TvxClient() {
   if (!done) SignalDone();
+  // The link goes before anything else: its network thread hands replies to the pool and
+  // reaches the targets.
+  if (networkThread && networkThread->joinable()) Quit();
   for (std::thread& t : streamThreads) {
     if (t.joinable()) t.join();
   }

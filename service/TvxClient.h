@@ -49,9 +49,19 @@ class TvxClient {
   // True while a reconnection runs Init, so that the streams are not initialised again.
   static bool IsRestart;
   // Time of the last reconnection attempt; the process start time before the first.
-  static std::chrono::system_clock::time_point RestartTimer;
+  // On the monotonic clock, so that a step of the wall clock neither delays nor hurries a
+  // reconnection.
+  static std::chrono::steady_clock::time_point RestartTimer;
   // The bytes in front of every binary message, in both directions.
   static const std::string BSPrefix;
+
+  // The link's endpoints (plain and TLS, both built), connection handle and network-thread
+  // state, defined in TvxClientLink.h, which alone includes the WebSocket library.
+  struct Link;
+  struct LinkDeleter {
+    void operator()(Link* link) const;
+  };
+  static Link* NewLink();
 
   TvxClient() = default;
   // Stores the paths, scans the configuration file into ConfigParser::Global and creates
@@ -74,6 +84,46 @@ class TvxClient {
   // that sees it return knows that no stream is still being touched on its behalf. It
   // never takes the update mutex, so it may be called while that mutex is held.
   void SignalDone();
+
+  // ---- Connection and update cycle (TvxClientLink.cpp, TvxClientRun.cpp) ----
+  // Main thread only, all of them.
+
+  // Connects to ws://address:port/?login=api: starts the network thread and the connection
+  // (which opens later, on the network thread) and, unless IsRestart is set, initialises
+  // every stream in order. False after "> Connect initialization error" or "Failed to
+  // initialize stream: <name>"; the link is then closed and the network thread joined.
+  // A refused connection is no failure here: it arrives later through on_fail.
+  bool Init(const std::string& address, int32_t port);
+  // Starts one thread per ready stream and runs the update cycle until done: every update
+  // period it reconnects a failed or closed link (at most once per reconnectGap) or sends
+  // every pending target. Rows stay pending while the link is not open. Closes the link
+  // before it returns.
+  void Run();
+  // Closes the link and connects again without initialising the streams.
+  void Restart();
+  // Closes the link (close code 1001 when it is open, an attempt still connecting is
+  // abandoned), waits for the network thread (at most closeGrace, then its event loop is
+  // stopped), joins it and sets Status to kClosed. Safe when no link was ever started.
+  void Quit();
+
+  // Connection handlers, run on the network thread; Endpoint is the plain or the TLS
+  // client endpoint. Events of a connection other than the current one are ignored.
+  template <class Endpoint>
+  void on_open(Endpoint* endpoint, std::weak_ptr<void> handle);
+  template <class Endpoint>
+  void on_fail(Endpoint* endpoint, std::weak_ptr<void> handle);
+  template <class Endpoint>
+  void on_close(Endpoint* endpoint, std::weak_ptr<void> handle);
+  template <class Endpoint, class MessagePtr>
+  void on_message(Endpoint* endpoint, std::weak_ptr<void> handle, MessagePtr message);
+
+  // Shortest time between two reconnection attempts (and from the process start to the
+  // first); the service keeps 5 s, tests shorten it.
+  std::chrono::milliseconds reconnectGap{5000};
+  // How long Quit waits for the closing handshake before it stops the event loop.
+  std::chrono::milliseconds closeGrace{2000};
+  // Rows a target keeps while the link is not open; past it the oldest are dropped.
+  int64_t maxBacklogRows = 500000;
 
   // ---- Targets (TvxClientTargets.cpp) ----
   // Targets are registered during start-up, before any stream thread runs; the map is not
@@ -106,13 +156,18 @@ class TvxClient {
   void UpdateTarget(const std::string& alias, const std::string& database,
                     const std::string& table, const std::vector<std::string>& row);
   // The update cycle's send: one update message per pending target with rows, in key
-  // order. The rows are taken from the table (unless it keeps them) and pending cleared
-  // under the lock; the message is sent after the lock is released.
+  // order, built under the target's lock and sent after it is released. The rows sent
+  // leave the table (unless it keeps them) once the link took the message; while the link
+  // is not open nothing is sent, the rows stay pending and each target keeps at most
+  // maxBacklogRows of them (the oldest are dropped, with one log line saying how many).
   void SendTargetUpdates();
   // Empties the target (unless it keeps its rows), clears pending and sends its clear
   // message, all under the target's lock. An unknown target is ignored.
   void ResetTarget(const std::string& alias, const std::string& database,
                    const std::string& table);
+
+  // Drops the oldest rows of a target over maxBacklogRows (none from a keep-rows target).
+  void TrimBacklog(const std::string& key, TargetData& target);
 
   std::string tableRoot = FixedPaths::kLiveDir;  // root of the target table files
   std::map<std::string, TargetData*> targets;   // by alias/database/table; owned
@@ -183,6 +238,7 @@ class TvxClient {
   int32_t port = FixedPaths::kServerPort;
   std::string uri;  // of the last connection made
   std::shared_ptr<std::thread> networkThread;
+  std::unique_ptr<Link, LinkDeleter> link{NewLink()};
   bool firstStart = true;  // until the event loop and handlers are set up once
   std::mutex updateMutex;  // held by the update cycle for each period's work
   std::condition_variable updateSignal;

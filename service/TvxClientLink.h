@@ -1,0 +1,47 @@
+#pragma once
+
+// The client's link to the data server: its two WebSocket endpoints, the handle of the
+// current connection and the state of the network thread's event loop.
+//
+// This header pulls in the whole WebSocket library (~20 s per translation unit): only the
+// link's own .cpp and the tests that drive endpoints directly include it.
+//
+// Threading: the endpoints are set up and started by the main thread; their event loop
+// runs on the network thread. The handle is replaced by the main thread (Init) and copied
+// by every sending thread, under handleMutex. loopRunning is set by the main thread before
+// it starts the network thread and cleared by that thread when its loop returns.
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <websocketpp/client.hpp>
+
+#include "service/TvxClient.h"
+#include "service/TvxWsConfig.h"
+
+struct TvxClient::Link {
+  typedef websocketpp::client<TvxAsioConfig> PlainEndpoint;
+  typedef websocketpp::client<TvxTlsConfig> TlsEndpoint;
+
+  PlainEndpoint plain;
+  TlsEndpoint tls;  // built and configured, never connected by the service
+
+  // A copy of the current connection's handle (empty before the first connection).
+  websocketpp::connection_hdl Handle();
+  void SetHandle(websocketpp::connection_hdl handle);
+  // Whether `handle` names the current connection: events of an older one are stale.
+  bool IsCurrent(const websocketpp::connection_hdl& handle);
+
+  // Marks the event loop as running; the network thread calls LoopEnded when it returns.
+  void LoopStarted();
+  void LoopEnded();
+  // Waits up to `timeout` for the loop to return; true when it has.
+  bool WaitLoopEnd(std::chrono::milliseconds timeout);
+
+ private:
+  std::mutex handleMutex_;
+  websocketpp::connection_hdl handle_;
+  std::mutex loopMutex_;
+  std::condition_variable loopSignal_;
+  bool loopRunning_ = false;
+};
