@@ -27,5 +27,8 @@ struct TargetData {
   int32_t keyIndex = -1;  // index of the key column in frad; -1 when none
   std::atomic<bool> pending{false};  // frad changed since the last update message
   bool keepRows = false;  // rows stay after an update and after a reset
+  // Resets that emptied the rows: a send whose rows a reset removed meanwhile leaves the
+  // rows added since alone.
+  uint64_t clears = 0;
   std::mutex mutex;
 };

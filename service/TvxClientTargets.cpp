@@ -53,6 +53,17 @@ std::unique_ptr<TargetData> MakeTarget(const std::string& alias, const std::stri
   return target;
 }
 
+// Removes the first n rows (all of them when n reaches the row count).
+void DeleteOldestRows(MiniFrad& frad, int64_t n) {
+  if (n >= frad.NbRows) {
+    frad.DeleteAllRows();
+    return;
+  }
+  std::vector<int64_t> rows(static_cast<size_t>(n));
+  for (int64_t i = 0; i < n; ++i) rows[static_cast<size_t>(i)] = i;
+  frad.DeleteRows(rows);
+}
+
 }  // namespace
 
 bool TvxClient::NewTarget(const std::string& alias, const std::string& database,
@@ -118,10 +129,17 @@ void TvxClient::UpdateTarget(const std::string& alias, const std::string& databa
 }
 
 void TvxClient::SendTargetUpdates() {
+  if (Status != kOpen) {
+    // Nothing can go out: the rows wait in their targets, within the backlog cap.
+    for (auto& entry : targets) TrimBacklog(entry.first, *entry.second);
+    return;
+  }
   ByteStream msg(false);  // one container for every message of this call
   for (auto& entry : targets) {
     TargetData& target = *entry.second;
     if (!target.pending) continue;  // a target set pending meanwhile waits one period
+    int64_t sentRows = 0;
+    uint64_t clears = 0;
     {
       std::lock_guard<std::mutex> lock(target.mutex);
       if (target.frad.NbRows == 0) {
@@ -129,11 +147,30 @@ void TvxClient::SendTargetUpdates() {
         continue;
       }
       BuildUpdateMessage(target, msg);
-      if (!target.keepRows) target.frad.DeleteAllRows();
+      sentRows = target.frad.NbRows;
+      clears = target.clears;
       target.pending = false;
     }
-    ImplSendMsg(msg);  // producers are never blocked by the network
+    // Producers are never blocked by the network: the rows leave the table only once the
+    // link took the message, and a refused message leaves them pending for the next period.
+    const bool sent = ImplSendMsg(msg);
+    std::lock_guard<std::mutex> lock(target.mutex);
+    if (!sent) {
+      target.pending = true;
+    } else if (!target.keepRows && target.clears == clears) {
+      DeleteOldestRows(target.frad, sentRows);  // rows added meanwhile stay
+    }
   }
+}
+
+void TvxClient::TrimBacklog(const std::string& key, TargetData& target) {
+  std::lock_guard<std::mutex> lock(target.mutex);
+  if (target.keepRows || target.frad.NbRows <= maxBacklogRows) return;
+  const int64_t dropped = target.frad.NbRows - maxBacklogRows;
+  DeleteOldestRows(target.frad, dropped);
+  LogManager::Global << "Target " + key + ": link not open, dropped the oldest " +
+                            std::to_string(dropped) + " rows over the backlog of " +
+                            std::to_string(maxBacklogRows);
 }
 
 void TvxClient::ResetTarget(const std::string& alias, const std::string& database,
@@ -141,7 +178,10 @@ void TvxClient::ResetTarget(const std::string& alias, const std::string& databas
   TargetData* target = GetTarget(alias, database, table);
   if (target == nullptr) return;
   std::lock_guard<std::mutex> lock(target->mutex);
-  if (!target->keepRows) target->frad.DeleteAllRows();
+  if (!target->keepRows) {
+    target->frad.DeleteAllRows();
+    ++target->clears;
+  }
   target->pending = false;
   ByteStream msg(false);
   BuildClearMessage(*target, msg);

@@ -308,22 +308,107 @@ TEST_F(TargetsTest, TargetsAreSentInKeyOrder) {
   EXPECT_EQ(order, (std::vector<std::string>{"s", "t", "u"}));
 }
 
-TEST_F(TargetsTest, ClosedLinkDropsTheRowsSilently) {
+// The rows of every decoded update of `frames`, in order, as texts.
+std::vector<std::vector<std::string>> SentRows(FrameLog& frames) {
+  std::vector<std::vector<std::string>> rows;
+  for (size_t i = 0; i < frames.Count(); ++i) {
+    WireTable table;
+    std::string error;
+    WireContainer msg = frames.Decoded(i);
+    const WireContainer* data = msg.GetNested("Data");
+    if (data == nullptr || !testsupport::DecodeTable(*data, &table, &error)) {
+      ADD_FAILURE() << "frame " << i << ": " << error;
+      continue;
+    }
+    for (const auto& row : table.rows) rows.push_back(RowTexts(row));
+  }
+  return rows;
+}
+
+TEST_F(TargetsTest, RowsWaitWhileTheLinkIsNotOpen) {
   RegisterSales();
   client.UpdateTarget("shop", "db", "sales", {"1", "a", "1"});
-  TvxClient::Status = TvxClient::kClosed;
+  for (int32_t status : {TvxClient::kNotStarted, TvxClient::kConnecting, TvxClient::kFailed,
+                         TvxClient::kClosed}) {
+    TvxClient::Status = status;
+    client.SendTargetUpdates();
+    EXPECT_EQ(frames.Count(), 0u);
+    EXPECT_TRUE(client.GetTarget("shop", "db", "sales")->pending);
+    EXPECT_EQ(client.GetTargetFrad("shop", "db", "sales").NbRows, 1);
+  }
+  // Open, but the link refuses the frame (no live connection, a library error): the rows
+  // stay pending as well.
+  TvxClient::Status = TvxClient::kOpen;
+  client.UpdateTarget("shop", "db", "sales", {"2", "b", "2"});
+  for (auto refusal : {TvxClient::FrameResult::kNoConnection, TvxClient::FrameResult::kError}) {
+    frames.result = refusal;
+    client.SendTargetUpdates();
+    EXPECT_EQ(frames.Count(), 0u);
+    EXPECT_TRUE(client.GetTarget("shop", "db", "sales")->pending);
+    EXPECT_EQ(client.GetTargetFrad("shop", "db", "sales").NbRows, 2);
+  }
+  frames.result = TvxClient::FrameResult::kSent;
   client.SendTargetUpdates();
-  EXPECT_EQ(frames.Count(), 0u);
+  EXPECT_EQ(SentRows(frames), (std::vector<std::vector<std::string>>{{"1", "a", "1"}, {"2", "b", "2"}}));
+  EXPECT_FALSE(client.GetTarget("shop", "db", "sales")->pending);
   EXPECT_EQ(client.GetTargetFrad("shop", "db", "sales").NbRows, 0);
+}
+
+TEST_F(TargetsTest, BacklogKeepsTheNewestRowsAndSaysHowManyWentMissing) {
+  servicetest::LogCapture log(dir.Path());
+  RegisterSales();
+  client.maxBacklogRows = 5;
+  TvxClient::Status = TvxClient::kClosed;
+  for (int i = 0; i < 12; ++i) client.UpdateTarget("shop", "db", "sales", {std::to_string(i), "x", "0"});
+  client.SendTargetUpdates();
+  EXPECT_EQ(client.GetTargetFrad("shop", "db", "sales").NbRows, 5);
+  client.SendTargetUpdates();  // within the cap: nothing more dropped, nothing logged
+  std::string text = log.Text();
+  EXPECT_NE(text.find("Target shop/db/sales: link not open, dropped the oldest 7 rows over the backlog of 5"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("dropped"), text.rfind("dropped")) << text;
+
   TvxClient::Status = TvxClient::kOpen;
   client.SendTargetUpdates();
-  EXPECT_EQ(frames.Count(), 0u);
+  std::vector<std::vector<std::string>> rows = SentRows(frames);
+  ASSERT_EQ(rows.size(), 5u);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(rows[i][0], std::to_string(7 + i));
+}
 
-  // An open state without a live connection refuses as silently.
+TEST_F(TargetsTest, RowsAddedOrResetDuringASendAreNotLost) {
+  RegisterSales();
+  client.UpdateTarget("shop", "db", "sales", {"1", "a", "1"});
   client.UpdateTarget("shop", "db", "sales", {"2", "b", "2"});
-  frames.result = TvxClient::FrameResult::kNoConnection;
+  // The sink runs outside the target's lock, as the network does: a producer appends
+  // while the first frame goes out.
+  TvxClient::FrameSink record = frames.Sink();
+  int calls = 0;
+  client.frameSink = [&](bool binary, uint64_t size, const TvxClient::FrameFill& fill, std::string* error) {
+    if (++calls == 1) client.UpdateTarget("shop", "db", "sales", {"3", "c", "3"});
+    return record(binary, size, fill, error);
+  };
   client.SendTargetUpdates();
-  EXPECT_EQ(frames.Count(), 0u);
+  EXPECT_TRUE(client.GetTarget("shop", "db", "sales")->pending);
+  client.SendTargetUpdates();
+  EXPECT_EQ(SentRows(frames),
+            (std::vector<std::vector<std::string>>{{"1", "a", "1"}, {"2", "b", "2"}, {"3", "c", "3"}}));
+
+  // A reset during the send took the sent rows already; the row added after it stays.
+  client.UpdateTarget("shop", "db", "sales", {"4", "d", "4"});
+  client.frameSink = [&](bool binary, uint64_t size, const TvxClient::FrameFill& fill, std::string* error) {
+    TvxClient::FrameResult result = record(binary, size, fill, error);
+    if (frames.Count() == 3) {
+      client.ResetTarget("shop", "db", "sales");
+      client.UpdateTarget("shop", "db", "sales", {"5", "e", "5"});
+    }
+    return result;
+  };
+  client.SendTargetUpdates();
+  ASSERT_EQ(client.GetTargetFrad("shop", "db", "sales").NbRows, 1);
+  std::string id;
+  client.GetTargetFrad("shop", "db", "sales").ToString(0, 0, id);
+  EXPECT_EQ(id, "5");
 }
 
 TEST_F(TargetsTest, ClearMessageAndKeepRows) {
