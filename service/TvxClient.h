@@ -96,8 +96,8 @@ class TvxClient {
   bool Init(const std::string& address, int32_t port);
   // Starts one thread per ready stream and runs the update cycle until done: every update
   // period it reconnects a failed or closed link (at most once per reconnectGap) or sends
-  // every pending target. Rows stay pending while the link is not open. Closes the link
-  // before it returns.
+  // every pending target. Rows stay pending while the link is not open. Once done, sends
+  // what is pending one last time when the link is open, then closes the link.
   void Run();
   // Closes the link and connects again without initialising the streams.
   void Restart();

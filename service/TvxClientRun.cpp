@@ -38,6 +38,8 @@ void TvxClient::Run() {
       SendTargetUpdates();
     }
   }
+  // The rows the streams added since the last period go out before the link closes.
+  if (Status == kOpen) SendTargetUpdates();
   Quit();
 }
 

@@ -1,0 +1,70 @@
+#pragma once
+
+// Helpers for the tests of the client's link, update cycle and start-up: a producer of
+// numbered rows, producer kinds for the start-up passes, and a client wired to an
+// in-process stand-in data server.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "service/ConfigParser.h"
+#include "service/StreamBase.h"
+#include "service/TvxClient.h"
+#include "tools/standin/StandInServer.h"
+
+namespace linktest {
+
+// A producer that appends numbered rows ("n" BIG INT = 0, 1, 2, ..., "text") to its own
+// target (alias "api", database "live", table = the stream's name), one row every `period`
+// until it quits. The target is registered around a table the stream supplies.
+class NumberedStream : public StreamBase {
+ public:
+  NumberedStream(std::string name, StreamDef* def, std::chrono::milliseconds period);
+  bool Init() override;
+  void Run() override;
+
+  std::chrono::milliseconds period;
+  std::atomic<int64_t> produced{0};  // rows appended so far
+  std::atomic<bool> stopAppending{false};
+};
+
+// Registers the producer kinds the start-up tests configure:
+//   "NUMBERED"  NumberedStream with a 10 ms period, which asks the service to quit once its
+//               METADATA "QUIT_AFTER" rows went out (never when absent);
+//   "FAILING"   a stream whose Init fails;
+//   "THROWING"  a stream whose Init throws the WebSocket library's exception on its first
+//               call in this process (later calls behave as NUMBERED with QUIT_AFTER 3).
+void RegisterTestKinds();
+
+// A configuration file text: the global section (UPDATE_RATE `rate`) and one stream per
+// (name, type) pair, each with one route; `metadata` is the METADATA object's members.
+std::string ConfigText(const std::vector<std::pair<std::string, std::string>>& streams,
+                       const std::string& rate = "20", const std::string& metadata = "");
+
+// A client connected to an in-process stand-in (started on a free port) with short
+// reconnection gaps; published in WSOCK. Its streams are added by the test before Connect.
+struct LinkedClient {
+  LinkedClient();
+  ~LinkedClient();  // ends the update cycle if it runs, destroys the client, clears WSOCK
+
+  bool Connect();  // client->Init with the stand-in's port
+  void StartRun(); // client->Run on a thread of its own
+  void StopRun();  // SignalDone, then waits for Run to return
+
+  standin::StandInServer server;
+  std::unique_ptr<TvxClient> client;
+  std::vector<std::unique_ptr<StreamDef>> defs;
+  std::thread runner;
+};
+
+// A stream definition named `name` (owned by `owner`).
+StreamDef* NewDef(std::vector<std::unique_ptr<StreamDef>>& owner, const std::string& name);
+
+// The numbers of the "n" column of every row the stand-in decoded for `table`, in order.
+std::vector<int64_t> ReceivedNumbers(const standin::StandInServer& server, const std::string& table);
+
+}  // namespace linktest
