@@ -76,8 +76,9 @@ std::string Version() { return "3.5.20251016"; }
 
 unsigned char PoolRequest(unsigned hardwareThreads) {
   if (hardwareThreads - 1u <= 3u) return 1;  // unsigned: a reported 0 wraps and gives 3
-  unsigned char request = static_cast<unsigned char>(hardwareThreads - 3u);
-  return request > 3 ? 3 : request;
+  // Bounded before it is narrowed, so that no count of threads gives 0 workers.
+  const unsigned request = hardwareThreads - 3u;
+  return static_cast<unsigned char>(request > 3u ? 3u : request);
 }
 
 std::string LogFileName(const std::string& logDir) {

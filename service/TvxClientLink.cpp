@@ -102,17 +102,12 @@ void Close(TvxClient* client, Endpoint* endpoint) {
   endpoint->stop_perpetual();
   websocketpp::lib::error_code ec;
   typename Endpoint::connection_ptr con = endpoint->get_con_from_hdl(link->Handle(), ec);
-  if (con) {
-    const websocketpp::session::state::value state = con->get_state();
-    if (state == websocketpp::session::state::open) {
-      con->close(websocketpp::close::status::going_away, "", ec);  // an error changes nothing
-    } else if (state == websocketpp::session::state::connecting) {
-      // An attempt still waiting for the server would keep the loop busy until its own
-      // time-out: abandon it, on the network thread like every other connection event.
-      endpoint->get_io_service().post([con] {
-        con->terminate(websocketpp::error::make_error_code(websocketpp::error::operation_canceled));
-      });
-    }
+  if (con && con->get_state() == websocketpp::session::state::open) {
+    con->close(websocketpp::close::status::going_away, "", ec);  // an error changes nothing
+  } else if (con && con->get_state() == websocketpp::session::state::connecting) {
+    // An attempt still waiting for the server keeps the loop busy until the library's own
+    // time-outs: abandon it. Its handlers, if they ever run, find it is no longer current.
+    endpoint->stop();
   }
   if (client->networkThread && client->networkThread->joinable()) {
     if (!link->WaitLoopEnd(client->closeGrace)) endpoint->stop();
