@@ -102,16 +102,21 @@ void Close(TvxClient* client, Endpoint* endpoint) {
   endpoint->stop_perpetual();
   websocketpp::lib::error_code ec;
   typename Endpoint::connection_ptr con = endpoint->get_con_from_hdl(link->Handle(), ec);
+  typename Endpoint::connection_ptr abandoned;
   if (con && con->get_state() == websocketpp::session::state::open) {
     con->close(websocketpp::close::status::going_away, "", ec);  // an error changes nothing
   } else if (con && con->get_state() == websocketpp::session::state::connecting) {
     // An attempt still waiting for the server keeps the loop busy until the library's own
-    // time-outs: abandon it. Its handlers, if they ever run, find it is no longer current.
+    // time-outs: stop the loop and abandon the attempt once no other thread runs it.
+    abandoned = con;
     endpoint->stop();
   }
   if (client->networkThread && client->networkThread->joinable()) {
     if (!link->WaitLoopEnd(client->closeGrace)) endpoint->stop();
     client->networkThread->join();
+  }
+  if (abandoned) {
+    abandoned->terminate(websocketpp::error::make_error_code(websocketpp::error::operation_canceled));
   }
   endpoint->reset();
 }

@@ -105,6 +105,7 @@ TEST_F(LinkTest, ServerCloseIsLoggedAndTheLinkReopensAfterTheGap) {
   EXPECT_EQ(link.server.CloseAll(1000, "bye"), 1);
   ASSERT_TRUE(link.server.WaitForOpened(2, kWait));
   EXPECT_GE(std::chrono::steady_clock::now() - closed, 300ms);
+  ASSERT_TRUE(Eventually([] { return TvxClient::Status == TvxClient::kOpen; }));
   link.StopRun();
   EXPECT_NE(log.Text().find("Connection Closed, Reason: close code: 1000 (Normal close), close reason: bye"),
             std::string::npos)
