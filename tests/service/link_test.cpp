@@ -13,7 +13,7 @@
 #include "link_test_util.h"
 #include "record/ByteStream.h"
 #include "service/TargetData.h"
-#include "service_test_util.h"
+#include "support/ServiceTestUtil.h"
 #include "support/TempDir.h"
 #include "table/MiniFrad.h"
 

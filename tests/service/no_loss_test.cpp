@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "link_test_util.h"
-#include "service_test_util.h"
+#include "support/ServiceTestUtil.h"
 #include "support/TempDir.h"
 
 namespace {
