@@ -5,6 +5,7 @@
 # configuration below is the service's /opt/tolvexserver/conf/apiconfig.json, and what the
 # stand-in receives is printed as it arrives (one JSON line per event). At the end the
 # service's log is printed. Nothing outside the run's temporary directory is touched.
+# Typing "q" and Enter ends the service earlier.
 #
 # Streams extend the demo by adding their definitions (and the files they read) below.
 set -euo pipefail
@@ -13,13 +14,16 @@ bash tools/setup.sh
 mkdir -p build
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release > build/release.configure.log 2>&1 ||
   { cat build/release.configure.log; exit 1; }
-cmake --build build/release --target TolvexServerAPI tvx_standin
+cmake --build build/release --target TolvexServerAPI tvx_standin tvx_samplegen
 
 stage=$(mktemp -d /tmp/tvx-demo.XXXXXX)
 trap 'rm -rf "$stage"' EXIT
-mkdir -p "$stage/root/opt/tolvexserver/conf" "$stage/root/opt/tolvexserver/data"
-# The update cycle runs every 200 ms; no stream is active yet, so the link opens and
-# stays idle.
+mkdir -p "$stage/root/opt/tolvexserver/conf" "$stage/root/opt/tolvexserver/data" \
+  "$stage/root/var/www/ostrel/live/OSTREL.demo/live"
+# A replay stream: rows of a 50-row sample table, in order, one every 100 ms, into the
+# data server's table demo/live/numbers (whose table file gives the schema).
+build/release/tools/samplegen/tvx_samplegen "$stage/root/opt/tolvexserver/data/sample.ostrel" 50
+build/release/tools/samplegen/tvx_samplegen "$stage/root/var/www/ostrel/live/OSTREL.demo/live/numbers.ostrel" 0
 cat > "$stage/root/opt/tolvexserver/conf/apiconfig.json" <<'JSON'
 {
   "Global Config": {
@@ -32,10 +36,10 @@ cat > "$stage/root/opt/tolvexserver/conf/apiconfig.json" <<'JSON'
     {
       "NAME": "demo",
       "TYPE": "DEFAULT",
-      "STATUS": "OFF",
+      "STATUS": "ON",
       "ROUTES": [
         {
-          "INPUT": { "SAMPLE_OSTREL": "/opt/tolvexserver/data/sample.ostrel" },
+          "INPUT": { "SAMPLE_OSTREL": "/opt/tolvexserver/data/sample.ostrel", "SAMPLE_RATE": "100", "METHOD": "ORDERED" },
           "TARGET": { "ALIAS": "demo", "DATABASE_NAME": "live", "TABLE_NAME": "numbers" },
           "LOGIC": { "ACTION": "UPSERT", "KEY": "n" }
         }
