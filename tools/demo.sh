@@ -14,16 +14,26 @@ bash tools/setup.sh
 mkdir -p build
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release > build/release.configure.log 2>&1 ||
   { cat build/release.configure.log; exit 1; }
-cmake --build build/release --target TolvexServerAPI tvx_standin tvx_samplegen
+cmake --build build/release --target TolvexServerAPI tvx_standin tvx_kafkamock tvx_samplegen
 
 stage=$(mktemp -d /tmp/tvx-demo.XXXXXX)
 trap 'rm -rf "$stage"' EXIT
-mkdir -p "$stage/root/opt/tolvexserver/conf" "$stage/root/opt/tolvexserver/data" \
-  "$stage/root/var/www/ostrel/live/OSTREL.demo/live"
-# A replay stream: rows of a 50-row sample table, in order, one every 100 ms, into the
-# data server's table demo/live/numbers (whose table file gives the schema).
-build/release/tools/samplegen/tvx_samplegen "$stage/root/opt/tolvexserver/data/sample.ostrel" 50
-build/release/tools/samplegen/tvx_samplegen "$stage/root/var/www/ostrel/live/OSTREL.demo/live/numbers.ostrel" 0
+mkdir -p "$stage/root/opt/tolvexserver/conf" "$stage/root/opt/tolvexserver/data"
+# Two streams feed the stand-in: "replay" sends a row of a 20-row sample table every 250 ms
+# in row order and clears its target after the last row; "orders" turns the 100 messages
+# of the Kafka topic "orders" (in the mock cluster) into rows.
+# The update cycle sends what they produced every 200 ms.
+samplegen="$PWD/build/release/tools/samplegen/tvx_samplegen"
+tables="$stage/root/var/www/ostrel/live/OSTREL.demo/live"
+mkdir -p "$tables"
+"$samplegen" "$stage/root/opt/tolvexserver/data/sample.ostrel" 20
+"$samplegen" "$tables/numbers.ostrel" 0
+"$samplegen" "$tables/orders.ostrel" 0
+for i in $(seq 0 99); do
+  echo "{\"n\": $i, \"name\": \"order $i\", \"price\": $i.99}"
+done > "$stage/orders.txt"
+export TVX_KAFKAMOCK="$PWD/build/release/tools/kafkamock/tvx_kafkamock"
+export TVX_KAFKAMOCK_ARGS="--topic orders:1 --produce orders:$stage/orders.txt --commit demo:orders"
 cat > "$stage/root/opt/tolvexserver/conf/apiconfig.json" <<'JSON'
 {
   "Global Config": {
@@ -34,12 +44,32 @@ cat > "$stage/root/opt/tolvexserver/conf/apiconfig.json" <<'JSON'
   },
   "Stream List": [
     {
-      "NAME": "demo",
+      "NAME": "orders",
+      "TYPE": "KAFKA",
+      "STATUS": "ON",
+      "METADATA": {
+        "USER": "", "PASSWORD": "", "PROTOCOL": "", "SASL_MECHANISM": "",
+        "BOOTSTRAP_SERVERS": "@KAFKA_BOOTSTRAP@", "GROUP_ID": "demo"
+      },
+      "ROUTES": [
+        {
+          "INPUT": { "TOPIC": "orders" },
+          "TARGET": { "ALIAS": "demo", "DATABASE_NAME": "live", "TABLE_NAME": "orders" },
+          "LOGIC": { "ACTION": "UPSERT", "KEY": "n" }
+        }
+      ]
+    },
+    {
+      "NAME": "replay",
       "TYPE": "DEFAULT",
       "STATUS": "ON",
       "ROUTES": [
         {
-          "INPUT": { "SAMPLE_OSTREL": "/opt/tolvexserver/data/sample.ostrel", "SAMPLE_RATE": "100", "METHOD": "ORDERED" },
+          "INPUT": {
+            "SAMPLE_OSTREL": "/opt/tolvexserver/data/sample.ostrel",
+            "SAMPLE_RATE": "250",
+            "METHOD": "ORDERED"
+          },
           "TARGET": { "ALIAS": "demo", "DATABASE_NAME": "live", "TABLE_NAME": "numbers" },
           "LOGIC": { "ACTION": "UPSERT", "KEY": "n" }
         }
