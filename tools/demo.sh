@@ -14,21 +14,23 @@ bash tools/setup.sh
 mkdir -p build
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release > build/release.configure.log 2>&1 ||
   { cat build/release.configure.log; exit 1; }
-cmake --build build/release --target TolvexServerAPI tvx_standin tvx_kafkamock tvx_samplegen
+cmake --build build/release --target TolvexServerAPI tvx_standin tvx_kafkamock tvx_samplegen tvx_mapgen
 
 stage=$(mktemp -d /tmp/tvx-demo.XXXXXX)
 trap 'rm -rf "$stage"' EXIT
 mkdir -p "$stage/root/opt/tolvexserver/conf" "$stage/root/opt/tolvexserver/data"
 # Two streams feed the stand-in: "replay" sends a row of a 20-row sample table every 250 ms
 # in row order and clears its target after the last row; "orders" turns the 100 messages
-# of the Kafka topic "orders" (in the mock cluster) into rows.
-# The update cycle sends what they produced every 200 ms.
+# of the Kafka topic "orders" (in the mock cluster) into rows; "traffic" moves 150 cars on
+# the demo road map (a 6 x 6 grid of one- to three-lane streets) and keeps its car and
+# traffic-light tables current. The update cycle sends what they produced every 200 ms.
 samplegen="$PWD/build/release/tools/samplegen/tvx_samplegen"
 tables="$stage/root/var/www/ostrel/live/OSTREL.demo/live"
 mkdir -p "$tables"
 "$samplegen" "$stage/root/opt/tolvexserver/data/sample.ostrel" 20
 "$samplegen" "$tables/numbers.ostrel" 0
 "$samplegen" "$tables/orders.ostrel" 0
+build/release/tools/mapgen/tvx_mapgen demo "$stage/root/opt/tolvexserver/data/CarSimMap.cmap" > /dev/null
 for i in $(seq 0 99); do
   echo "{\"n\": $i, \"name\": \"order $i\", \"price\": $i.99}"
 done > "$stage/orders.txt"
@@ -72,6 +74,22 @@ cat > "$stage/root/opt/tolvexserver/conf/apiconfig.json" <<'JSON'
           },
           "TARGET": { "ALIAS": "demo", "DATABASE_NAME": "live", "TABLE_NAME": "numbers" },
           "LOGIC": { "ACTION": "UPSERT", "KEY": "n" }
+        }
+      ]
+    },
+    {
+      "NAME": "traffic",
+      "TYPE": "CARSIM",
+      "STATUS": "ON",
+      "ROUTES": [
+        {
+          "INPUT": { "NB_CARS": "150", "SAMPLE_RATE": "100" },
+          "TARGET": { "ALIAS": "demo", "DATABASE_NAME": "live", "TABLE_NAME": "cars" },
+          "LOGIC": { "ACTION": "UPSERT", "KEY": "ID" }
+        },
+        {
+          "TARGET": { "ALIAS": "demo", "DATABASE_NAME": "live", "TABLE_NAME": "lights" },
+          "LOGIC": { "ACTION": "UPSERT", "KEY": "LightID" }
         }
       ]
     }
