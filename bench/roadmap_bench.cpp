@@ -31,17 +31,17 @@ const std::vector<BenchMap>& Maps() {
   static const std::vector<BenchMap> maps = [] {
     if (mkdtemp(mapDir) == nullptr) std::abort();
     std::atexit([] { std::filesystem::remove_all(mapDir); });
-    const std::vector<std::pair<std::string, mapgen::MapSpec>> specs = {
+    const std::vector<std::pair<std::string, mapgen::MapSpec>> plans = {
         {"demo", mapgen::Demo()},
         {"grid10x10", mapgen::Grid(10, 10, 2)},
         {"grid20x20", mapgen::Grid(20, 20, 2)},
         {"grid30x30", mapgen::Grid(30, 30, 2)},
     };
     std::vector<BenchMap> written;
-    for (const auto& [name, spec] : specs) {
+    for (const auto& [name, plan] : plans) {
       const std::string path = std::string(mapDir) + "/" + name + ".cmap";
-      if (!mapgen::WriteMap(mapgen::Layout(spec), path)) std::abort();
-      written.push_back({name, path, spec.roads.size()});
+      if (!mapgen::WriteMap(mapgen::Layout(plan), path)) std::abort();
+      written.push_back({name, path, plan.roads.size()});
     }
     return written;
   }();

@@ -35,9 +35,9 @@ void DetectAndReprint(const char* text, size_t size) {
   DateTime copy = t;
   copy.ToDatetime64_ns(ns);
 
-  DateTimeSpec spec;
-  static_cast<DatetimeLayout&>(spec) = detected;
-  std::string printed = spec.DatetimeToString(t);
+  DateTimeSpec printer;
+  static_cast<DatetimeLayout&>(printer) = detected;
+  std::string printed = printer.DatetimeToString(t);
   DatetimeParser parser;
   parser.UseLayout(detected);
   Check(parser.ParseToDatetime(printed.data(), printed.size(), consumed));
@@ -48,10 +48,10 @@ void ParseWithLayouts(const char* text, size_t size) {
   static const char* const kFormats[] = {"", "d/m/yy h:mm ampm", "yyyymmdd HHmmss",
                                          "mm-dd-yyyyTHH:mm:ss.nss"};
   for (const char* format : kFormats) {
-    DateTimeSpec spec;
-    Check(spec.Set(format));
+    DateTimeSpec printer;
+    Check(printer.Set(format));
     DatetimeParser parser;
-    parser.UseLayout(spec);
+    parser.UseLayout(printer);
     int consumed = -1;
     if (parser.ParseToDatetime(text, size, consumed)) Check(parser.dt.ValidateDate());
     Check(consumed >= 0 && size_t(consumed) <= size);
@@ -60,16 +60,16 @@ void ParseWithLayouts(const char* text, size_t size) {
 
 void ReadFormat(const char* text, size_t size) {
   std::string format(text, size);
-  DateTimeSpec spec;
-  bool ok = spec.Set(format);
-  Check(ok == spec.valid);
-  std::string description = spec.Description();
+  DateTimeSpec printer;
+  bool ok = printer.Set(format);
+  Check(ok == printer.valid);
+  std::string description = printer.Description();
   if (ok && size > 0) Check(description == format);
   DateTimeSpec again;
   Check(again.Set(description) && again.Description() == description);
   DateTime t;
   t.FromDatetime64_ns(int64_t(size) * 987654321987LL);
-  Check(!spec.DatetimeToString(t).empty());
+  Check(!printer.DatetimeToString(t).empty());
 }
 
 }  // namespace

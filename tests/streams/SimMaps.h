@@ -14,11 +14,11 @@
 
 namespace testsupport {
 
-// Writes `spec` laid out as dir/name and loads it into `sim`; fails the test on refusal.
-inline void LoadMap(const mapgen::MapSpec& spec, const TempDir& dir, SimData& sim,
+// Writes `plan` laid out as dir/name and loads it into `sim`; fails the test on refusal.
+inline void LoadMap(const mapgen::MapSpec& plan, const TempDir& dir, SimData& sim,
                     const std::string& name = "map.cmap") {
   const std::string path = dir.File(name);
-  ASSERT_TRUE(mapgen::WriteMap(mapgen::Layout(spec), path));
+  ASSERT_TRUE(mapgen::WriteMap(mapgen::Layout(plan), path));
   ASSERT_TRUE(sim.LoadByteStream(path)) << LogManager::Global.GetLogString();
   ASSERT_TRUE(sim.InitSimData()) << LogManager::Global.GetLogString();
 }

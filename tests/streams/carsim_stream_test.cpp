@@ -29,10 +29,10 @@ class CarSimStreamTest : public ::testing::Test {
  protected:
   CarSimStreamTest() { f_.client.dataDir = f_.dir.Path(); }
 
-  // Writes `spec` as the map file `name` in the data directory; returns its path.
-  std::string WriteMap(const mapgen::MapSpec& spec, const std::string& name = "city.cmap") {
+  // Writes `plan` as the map file `name` in the data directory; returns its path.
+  std::string WriteMap(const mapgen::MapSpec& plan, const std::string& name = "city.cmap") {
     const std::string path = f_.dir.File(name);
-    EXPECT_TRUE(mapgen::WriteMap(mapgen::Layout(spec), path));
+    EXPECT_TRUE(mapgen::WriteMap(mapgen::Layout(plan), path));
     return path;
   }
 

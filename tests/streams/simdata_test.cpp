@@ -27,8 +27,8 @@ using Path = std::tuple<int, int, int>;  // source lane (local), target road, ta
 
 class SimDataTest : public ::testing::Test {
  protected:
-  // Writes `spec` laid out as a file and loads and derives it; fails the test on refusal.
-  void Load(const mapgen::MapSpec& spec) { LoadFile(mapgen::Layout(spec)); }
+  // Writes `plan` laid out as a file and loads and derives it; fails the test on refusal.
+  void Load(const mapgen::MapSpec& plan) { LoadFile(mapgen::Layout(plan)); }
   void LoadFile(const mapgen::MapFile& map) {
     const std::string path = dir_.File("map.cmap");
     ASSERT_TRUE(mapgen::WriteMap(map, path));
@@ -187,9 +187,9 @@ TEST_F(SimDataTest, TJunctionSideRoadWithThreeLanesKeepsOneLaneIdle) {
 
 TEST_F(SimDataTest, FewerLanesAheadShiftTheStraightPaths) {
   // The west road brings 3 lanes in, the east road takes 2 lanes out.
-  mapgen::MapSpec spec = mapgen::Crossing(2);
-  spec.roads[0].right = 3;  // west arm -> centre
-  Load(spec);
+  mapgen::MapSpec plan = mapgen::Crossing(2);
+  plan.roads[0].right = 3;  // west arm -> centre
+  Load(plan);
   const int west = 0;
   ASSERT_EQ(RoadOf(0, west), 0);
   const int east = sim_.GetRoadStraightI(0, west);
@@ -235,16 +235,16 @@ TEST_F(SimDataTest, BendsCarryEveryLaneRound) {
 TEST_F(SimDataTest, SingleLanedOppositeRoadsSetTheFlags) {
   Load(mapgen::Crossing(1));
   EXPECT_EQ(sim_.nodes[0].flags, (std::array<int32_t, 4>{0, 1, 0, 1}));
-  mapgen::MapSpec spec = mapgen::Crossing(1);
-  spec.roads[2].right = 2;  // approach 2 or 3 gets a second right lane
-  Load(spec);
+  mapgen::MapSpec plan = mapgen::Crossing(1);
+  plan.roads[2].right = 2;  // approach 2 or 3 gets a second right lane
+  Load(plan);
   EXPECT_EQ(sim_.nodes[0].flags, (std::array<int32_t, 4>{0, 1, 0, 0}));
 }
 
 TEST_F(SimDataTest, LaneIdsRightLanesFirst) {
-  mapgen::MapSpec spec = mapgen::Corridor(1, 1);
-  spec.roads[0].right = 2;
-  Load(spec);
+  mapgen::MapSpec plan = mapgen::Corridor(1, 1);
+  plan.roads[0].right = 2;
+  Load(plan);
   const RLine& road = sim_.lines[0];
   EXPECT_EQ(road.nRight, 2);
   EXPECT_EQ(road.nLanes, 3);

@@ -13,7 +13,7 @@ namespace {
 
 class VehicleRulesTest : public ::testing::Test {
  protected:
-  void Load(const mapgen::MapSpec& spec) { testsupport::LoadMap(spec, dir_, sim_); }
+  void Load(const mapgen::MapSpec& plan) { testsupport::LoadMap(plan, dir_, sim_); }
 
   // Appends a car on the right lane `lane` of `road` at `dist`, cruising.
   Vehicle& AddCar(int road, int lane, float dist, float calm) {

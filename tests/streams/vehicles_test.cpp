@@ -21,7 +21,7 @@ constexpr int32_t kGo = 3, kTurnOnly = 4;
 
 struct MapCase {
   std::string name;
-  mapgen::MapSpec spec;
+  mapgen::MapSpec plan;
   int cars;
 };
 
@@ -110,7 +110,7 @@ TEST_P(VehicleInvariantTest, ManyStepsKeepEveryInvariant) {
   SCOPED_TRACE(c.name);
   testsupport::TempDir dir;
   SimData sim;
-  testsupport::LoadMap(c.spec, dir, sim);
+  testsupport::LoadMap(c.plan, dir, sim);
   VehicleManager manager(sim);
   ASSERT_TRUE(manager.Init(c.cars));
   ASSERT_EQ(manager.nbCars, c.cars);

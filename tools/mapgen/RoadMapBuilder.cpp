@@ -30,11 +30,11 @@ struct Approach {
   glm::vec2 out;  // unit direction from the node along the road
 };
 
-std::vector<Approach> ApproachesAt(const MapSpec& spec, int node) {
+std::vector<Approach> ApproachesAt(const MapSpec& plan, int node) {
   std::vector<Approach> found;
-  for (size_t r = 0; r < spec.roads.size(); ++r) {
-    const RoadSpec& road = spec.roads[r];
-    const glm::vec2 along = glm::normalize(spec.nodes[road.to] - spec.nodes[road.from]);
+  for (size_t r = 0; r < plan.roads.size(); ++r) {
+    const RoadSpec& road = plan.roads[r];
+    const glm::vec2 along = glm::normalize(plan.nodes[road.to] - plan.nodes[road.from]);
     if (road.from == node) found.push_back({int(r), 0, along});
     if (road.to == node) found.push_back({int(r), 1, -along});
   }
@@ -84,18 +84,18 @@ std::vector<Approach> Ordered(std::vector<Approach> list) {
 
 // How far lanes stop short of a node: clear of the widest crossing road at a junction, a
 // little room for the U-turn at a dead end.
-float Clearance(const MapSpec& spec, const std::vector<Approach>& approaches) {
-  if (approaches.size() < 2) return spec.laneW * 0.5f;
+float Clearance(const MapSpec& plan, const std::vector<Approach>& approaches) {
+  if (approaches.size() < 2) return plan.laneW * 0.5f;
   int widest = 0;
   for (const Approach& a : approaches) {
-    widest = std::max({widest, spec.roads[a.road].right, spec.roads[a.road].left});
+    widest = std::max({widest, plan.roads[a.road].right, plan.roads[a.road].left});
   }
-  return (widest + 0.5f) * spec.laneW;
+  return (widest + 0.5f) * plan.laneW;
 }
 
-MapRoad LayRoad(const MapSpec& spec, const RoadSpec& road, float clearFrom, float clearTo) {
+MapRoad LayRoad(const MapSpec& plan, const RoadSpec& road, float clearFrom, float clearTo) {
   MapRoad out;
-  const glm::vec2 a = spec.nodes[road.from], b = spec.nodes[road.to];
+  const glm::vec2 a = plan.nodes[road.from], b = plan.nodes[road.to];
   const glm::vec2 along = glm::normalize(b - a);
   const glm::vec2 rightward(-along.y, along.x);  // right of travel with y growing downward
   const glm::vec2 laneStart = a + along * clearFrom, laneEnd = b - along * clearTo;
@@ -103,11 +103,11 @@ MapRoad LayRoad(const MapSpec& spec, const RoadSpec& road, float clearFrom, floa
   out.start = road.from;
   out.end = road.to;
   for (int i = 0; i < road.right; ++i) {
-    const glm::vec2 offset = rightward * ((i + 0.5f) * spec.laneW);
+    const glm::vec2 offset = rightward * ((i + 0.5f) * plan.laneW);
     out.rLanes.push_back({laneStart + offset, laneEnd + offset});
   }
   for (int i = 0; i < road.left; ++i) {
-    const glm::vec2 offset = rightward * ((i + 0.5f) * spec.laneW);
+    const glm::vec2 offset = rightward * ((i + 0.5f) * plan.laneW);
     out.lLanes.push_back({laneEnd - offset, laneStart - offset});
   }
   return out;
@@ -132,17 +132,17 @@ std::vector<std::vector<float>> FlattenRows(const std::vector<RoadPath::Polyline
 
 }  // namespace
 
-MapFile Layout(const MapSpec& spec) {
+MapFile Layout(const MapSpec& plan) {
   MapFile map;
-  map.laneW = spec.laneW;
-  map.intSize = spec.intSize;
-  map.iScaleFactor = spec.iScaleFactor;
-  std::vector<float> clearance(spec.nodes.size());
-  for (size_t n = 0; n < spec.nodes.size(); ++n) {
-    const std::vector<Approach> approaches = Ordered(ApproachesAt(spec, int(n)));
-    clearance[n] = Clearance(spec, approaches);
+  map.laneW = plan.laneW;
+  map.intSize = plan.intSize;
+  map.iScaleFactor = plan.iScaleFactor;
+  std::vector<float> clearance(plan.nodes.size());
+  for (size_t n = 0; n < plan.nodes.size(); ++n) {
+    const std::vector<Approach> approaches = Ordered(ApproachesAt(plan, int(n)));
+    clearance[n] = Clearance(plan, approaches);
     MapNode node;
-    node.pos = spec.nodes[n];
+    node.pos = plan.nodes[n];
     node.type = approaches.empty() ? 'N' : kTypes[std::min<size_t>(approaches.size(), 4) - 1];
     for (const Approach& a : approaches) {
       node.lines.push_back(a.road);
@@ -150,8 +150,8 @@ MapFile Layout(const MapSpec& spec) {
     }
     map.nodes.push_back(node);
   }
-  for (const RoadSpec& road : spec.roads) {
-    map.roads.push_back(LayRoad(spec, road, clearance[road.from], clearance[road.to]));
+  for (const RoadSpec& road : plan.roads) {
+    map.roads.push_back(LayRoad(plan, road, clearance[road.from], clearance[road.to]));
   }
   return map;
 }

@@ -58,7 +58,7 @@ struct MapFile {
 // Orders roads at nodes (four roads: 0 faces 1, 2 is right of 0, 3 left of 0; three roads: 0
 // is the side road, 1 to its right, 2 to its left) and lays out the lanes. Node types: 'E'
 // dead end, 'C' two roads, 'T' three, 'X' four.
-MapFile Layout(const MapSpec& spec);
+MapFile Layout(const MapSpec& plan);
 ByteStream ToByteStream(const MapFile& map);
 // False (after the container's own message) when the file cannot be written.
 bool WriteMap(const MapFile& map, const std::string& path);

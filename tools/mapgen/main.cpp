@@ -38,26 +38,26 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() < 2) return Usage();
   const std::string& kind = args[0];
-  mapgen::MapSpec spec;
+  mapgen::MapSpec plan;
   if (kind == "demo" && args.size() == 2) {
-    spec = mapgen::Demo();
+    plan = mapgen::Demo();
   } else if (kind == "grid" && args.size() == 5) {
     const int cols = Number(args[1], 1, 500), rows = Number(args[2], 1, 500);
     const int lanes = Number(args[3], 1, 3);
     if (cols < 0 || rows < 0 || lanes < 0 || cols * rows < 2) return Usage();
-    spec = mapgen::Grid(cols, rows, lanes);
+    plan = mapgen::Grid(cols, rows, lanes);
   } else if ((kind == "cross" || kind == "tee") && args.size() == 3) {
     const int lanes = Number(args[1], 1, 3);
     if (lanes < 0) return Usage();
-    spec = kind == "cross" ? mapgen::Crossing(lanes) : mapgen::Tee(lanes);
+    plan = kind == "cross" ? mapgen::Crossing(lanes) : mapgen::Tee(lanes);
   } else if (kind == "corridor" && args.size() == 4) {
     const int segments = Number(args[1], 1, 10000), lanes = Number(args[2], 1, 3);
     if (segments < 0 || lanes < 0) return Usage();
-    spec = mapgen::Corridor(segments, lanes);
+    plan = mapgen::Corridor(segments, lanes);
   } else {
     return Usage();
   }
-  const mapgen::MapFile map = mapgen::Layout(spec);
+  const mapgen::MapFile map = mapgen::Layout(plan);
   if (!mapgen::WriteMap(map, args.back())) return 1;
   std::printf("Wrote %s: %zu roads, %zu nodes\n", args.back().c_str(), map.roads.size(),
               map.nodes.size());
