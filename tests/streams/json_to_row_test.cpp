@@ -7,6 +7,7 @@
 #include <random>
 
 #include "streams/KafkaStream.h"
+#include "stream_test_util.h"
 
 namespace {
 
@@ -20,15 +21,6 @@ class Scanner : public KafkaStream {
     columnCount = static_cast<int64_t>(names.size());
   }
 };
-
-std::string Quote(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
 
 template <size_t N>
 std::string Bytes(const char (&literal)[N]) {
@@ -104,7 +96,7 @@ TEST(JsonToRow, RandomObjectsMatchSimdjson) {
       } else {
         const int len = static_cast<int>(rng() % 12);
         for (int i = 0; i < len; ++i) value += kValueBytes[rng() % kValueBytes.size()];
-        written = Quote(value);
+        written = streamtest::Quote(value);
       }
       json += (m ? "," : "") + blank() + "\"" + key + "\"" + blank() + ":" + blank() + written + blank();
     }

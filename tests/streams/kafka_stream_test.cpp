@@ -12,6 +12,7 @@
 
 #include "streams/KafkaStream.h"
 #include "stream_test_util.h"
+#include "support/KafkaMock.h"
 #include "support/Subprocess.h"
 
 namespace {
@@ -23,11 +24,8 @@ class KafkaStreamTest : public ::testing::Test, public streamtest::StreamFixture
  protected:
   void SetUp() override {
     WriteTarget("t", {"n", "text"}, {2, 6});
-    std::string error, line;
-    ASSERT_TRUE(mock_.Start({TVX_BUILD_DIR "/tools/kafkamock/tvx_kafkamock", "--topic", "numbers:1"}, &error)) << error;
-    ASSERT_TRUE(mock_.WaitForLine("bootstrap ", 10s, &line));
-    bootstrap_ = line.substr(10);
-    ASSERT_TRUE(mock_.WaitForLine("ok topic numbers", 10s));
+    std::string error;
+    ASSERT_TRUE(testsupport::StartKafkaMock(mock_, "numbers", 1, &bootstrap_, &error)) << error;
   }
   void TearDown() override {
     for (auto& [stream, thread] : running_) Stop(stream.get(), thread);

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <thread>
 
+#include "support/KafkaMock.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
 
@@ -19,11 +20,8 @@ using testsupport::Subprocess;
 class KafkaMockTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string error, line;
-    ASSERT_TRUE(mock_.Start({TVX_BUILD_DIR "/tools/kafkamock/tvx_kafkamock", "--topic", "numbers:1"}, &error)) << error;
-    ASSERT_TRUE(mock_.WaitForLine("bootstrap ", 10s, &line));
-    bootstrap_ = line.substr(10);
-    ASSERT_TRUE(mock_.WaitForLine("ok topic numbers", 10s));
+    std::string error;
+    ASSERT_TRUE(testsupport::StartKafkaMock(mock_, "numbers", 1, &bootstrap_, &error)) << error;
   }
   void TearDown() override {
     for (rd_kafka_t* c : consumers_) {
