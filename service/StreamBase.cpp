@@ -39,23 +39,27 @@ bool StreamBase::NextConsoleWord(ConsoleInput& input, std::string& word) {
   return false;
 }
 
-void StreamBase::RunTerminal() {
+void StreamBase::RunConsole(const std::function<void(char)>& onWord) {
   ConsoleInput input(consoleIn, STDIN_FILENO, quit);
   std::string word;
   while (NextConsoleWord(input, word)) {
     if (word.size() != 1) continue;
-    switch (word[0]) {
-      case 'q':
-        WSOCK->SignalDone();
-        return;
-      case 'p':
-        paused = !paused;
-        break;
-      case 'r':
-        for (int32_t i = 0; i < RouteCount(); ++i) ExecReset(i);
-        break;
-      default:
-        break;
+    if (word[0] == 'q') {
+      WSOCK->SignalDone();
+      return;
     }
+    if (word[0] == 'p') {
+      paused = !paused;
+      continue;
+    }
+    onWord(word[0]);
   }
+}
+
+void StreamBase::RunTerminal() {
+  RunConsole([this](char word) {
+    if (word == 'r') {
+      for (int32_t i = 0; i < RouteCount(); ++i) ExecReset(i);
+    }
+  });
 }

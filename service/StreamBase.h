@@ -20,6 +20,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <istream>
 #include <mutex>
 #include <string>
@@ -93,7 +94,12 @@ class StreamBase {
  protected:
   // Number of routes of the definition.
   int32_t RouteCount() const;
-  // The next console word, lower-cased; false once quit is set. At the end of the input it
-  // waits on the signal until quit is set, then gives false.
+  // The console loop shared by every stream: reads words until quit is set, lower-cases
+  // them and ignores every word longer than one character. "q" asks the whole service to
+  // quit (WSOCK->SignalDone) and ends the loop, "p" toggles paused; any other character
+  // goes to `onWord`. At the end of the input it waits on the signal until quit is set.
+  void RunConsole(const std::function<void(char)>& onWord);
+
+ private:
   bool NextConsoleWord(ConsoleInput& input, std::string& word);
 };

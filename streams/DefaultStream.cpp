@@ -1,7 +1,5 @@
 #include "streams/DefaultStream.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -10,7 +8,6 @@
 #include "foundation/LogManager.h"
 #include "record/ByteStream.h"
 #include "service/ConfigParser.h"
-#include "service/ConsoleInput.h"
 #include "service/TvxClient.h"
 #include "table/MiniFrad.h"
 
@@ -151,14 +148,8 @@ void DefaultStream::LogSampleRate() const {
 }
 
 void DefaultStream::RunTerminal() {
-  ConsoleInput input(consoleIn, STDIN_FILENO, quit);
-  std::string word;
-  while (NextConsoleWord(input, word)) {
-    if (word.size() != 1) continue;
-    switch (word[0]) {
-      case 'q':
-        WSOCK->SignalDone();
-        return;
+  RunConsole([this](char word) {
+    switch (word) {
       case 's': {
         std::lock_guard<std::mutex> lock(mutex);
         ExecSample();
@@ -166,9 +157,6 @@ void DefaultStream::RunTerminal() {
       }
       case 'r':
         ExecReset(0);
-        break;
-      case 'p':
-        paused = !paused;
         break;
       case '-':
         sampleRate = std::min(sampleRate + kRateStep, kMaxSampleRate);
@@ -181,5 +169,5 @@ void DefaultStream::RunTerminal() {
       default:
         break;
     }
-  }
+  });
 }

@@ -1,4 +1,4 @@
-#include "table/DateTimeSpec.h"
+#include "table/DateTimeFormat.h"
 
 namespace IO_Datetimes {
 
