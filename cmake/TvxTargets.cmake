@@ -6,7 +6,6 @@
 # an interface library while the folder has none yet.
 function(tvx_library name)
   file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${name}/*.cpp)
-  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
   if(sources)
     add_library(${name} STATIC ${sources})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
