@@ -44,9 +44,11 @@ bool BasicFile::OpenFile(const std::string& path, std::string access, bool text)
   if (!IsValidAccessType(access)) return false;
   std::string target = path;  // `path` may be our own field, which ClearAll empties
   ClearAll();
-  stream = std::fopen(target.c_str(), access == "w" ? "rb+" : "rb");
+  int fd = OpenRegularFile(target, access == "w" ? O_RDWR : O_RDONLY);
+  if (fd >= 0) stream = fdopen(fd, access == "w" ? "rb+" : "rb");
   if (stream == nullptr) {
     std::printf("BasicFile - Error opening file %s with error no: %d\n", target.c_str(), errno);
+    if (fd >= 0) close(fd);
     return false;
   }
   this->access = access;
@@ -69,7 +71,7 @@ bool BasicFile::NewFile(const char* path, unsigned long size) {
 bool BasicFile::NewFile(const std::string& path, unsigned long size) {
   std::string target = path;
   ClearAll();
-  int fd = open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, kNewFileMode);
+  int fd = OpenRegularFile(target, O_RDWR | O_CREAT | O_TRUNC);
   if (fd >= 0) stream = fdopen(fd, "wb+");
   if (stream == nullptr) {
     std::printf("BasicFile - Error creating new file %s\n", target.c_str());

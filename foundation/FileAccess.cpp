@@ -1,5 +1,10 @@
 #include "foundation/FileAccess.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -45,6 +50,68 @@ uint64_t OpenFileState::SkipSignature() {
   viewSize -= signature;
   view += signature;
   return signature;
+}
+
+int OpenRegularFile(const std::string& path, int flags) {
+  // O_NONBLOCK lets the open of a FIFO return at once; regular files ignore it.
+  int fd = open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, kNewFileMode);
+  if (fd < 0) return -1;
+  struct stat status {};
+  int error = 0;
+  if (fstat(fd, &status) != 0) {
+    error = errno;
+  } else if (S_ISDIR(status.st_mode)) {
+    error = EISDIR;
+  } else if (!S_ISREG(status.st_mode)) {
+    error = EINVAL;
+  }
+  if (error == 0) return fd;
+  close(fd);
+  errno = error;
+  return -1;
+}
+
+namespace {
+
+bool SameVersion(const struct stat& a, const struct stat& b) {
+  return a.st_ino == b.st_ino && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// Reads `size` bytes from the start of `fd` into `bytes`; false (errno set) when a read
+// fails or the file ends first.
+bool ReadAll(int fd, char* bytes, uint64_t size) {
+  uint64_t done = 0;
+  while (done < size) {
+    ssize_t n = pread(fd, bytes + done, size - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EAGAIN;  // cut meanwhile
+      return false;
+    }
+    done += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, CharBuffer& out) {
+  int fd = OpenRegularFile(path, O_RDONLY);
+  if (fd < 0) return false;
+  struct stat before {}, after {};
+  bool read = fstat(fd, &before) == 0;
+  CharBuffer bytes(read ? static_cast<uint64_t>(before.st_size) : 0);
+  read = read && ReadAll(fd, bytes.data, bytes.size) && fstat(fd, &after) == 0;
+  if (read && !SameVersion(before, after)) {
+    read = false;
+    errno = EAGAIN;
+  }
+  int error = errno;
+  close(fd);
+  errno = error;
+  if (read) out = std::move(bytes);
+  return read;
 }
 
 }  // namespace AppCore

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "foundation/CharBuffer.h"
+
 namespace AppCore {
 
 // True when `access` is exactly "r" (read only) or exactly "w" (read and write). Anything
@@ -39,5 +41,19 @@ struct OpenFileState {
 
 // Permission bits of the files the engines create (before the process's creation mask).
 constexpr unsigned kNewFileMode = 0644;
+
+// open(2) of `path` with `flags` (plus O_CLOEXEC; a created file gets kNewFileMode) that
+// only ever gives a regular file. Anything else is refused without waiting: a FIFO would
+// block the open until a writer comes, and a directory or device has no size to read.
+// The descriptor, or -1 with errno set (EISDIR for a directory, EINVAL for other kinds).
+int OpenRegularFile(const std::string& path, int flags);
+
+// The whole regular file at `path`, read into `out` with plain reads rather than through
+// a map: another program may cut or rewrite the file meanwhile (a cut under a mapping
+// raises SIGBUS), and a read that overlaps such a change is refused rather than returned
+// torn. False, `out` unchanged and errno set, when the file cannot be opened (see
+// OpenRegularFile) or read, or when its size or modification time changed while it was
+// read (EAGAIN: a later read may succeed).
+bool ReadWholeFile(const std::string& path, CharBuffer& out);
 
 }  // namespace AppCore

@@ -1,8 +1,11 @@
 #include "foundation/LogManager.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -18,7 +21,6 @@ namespace fs = std::filesystem;
 LogManager::~LogManager() { Close(); }
 
 bool LogManager::Init(const std::string& dir, const std::string& file, char mode) {
-  std::unique_lock<std::shared_mutex> closing(fileMutex);
   std::lock_guard<std::mutex> lock(mutex);
   if (dir.empty() || file.empty()) return true;
   if (mode != 'w' && mode != 'a') {
@@ -29,6 +31,7 @@ bool LogManager::Init(const std::string& dir, const std::string& file, char mode
   path = (fs::path(dir) / file).string();
   if (!OpenFile(mode)) {
     std::printf("Failed to initialize Log File: %s\n", path.c_str());
+    this->file.ClearAll();
     path.clear();
     return false;
   }
@@ -36,21 +39,57 @@ bool LogManager::Init(const std::string& dir, const std::string& file, char mode
   return true;
 }
 
-// Opens `path` for `mode` and sets the write offset; false leaves the engine closed.
+namespace {
+
+// Length of the text in the first `size` bytes of `fd` from `start`: a log that was not
+// cut at exit ends in zeros. Read with plain reads: another program may cut the file.
+uint64_t TextLength(int fd, uint64_t start, uint64_t size) {
+  char block[4096];
+  while (size > 0) {
+    uint64_t n = std::min<uint64_t>(size, sizeof block);
+    if (pread(fd, block, n, static_cast<off_t>(start + size - n)) != static_cast<ssize_t>(n)) {
+      return size;  // unreadable: keep every byte
+    }
+    for (uint64_t i = n; i > 0; --i) {
+      if (block[i - 1] != 0) return size - n + i;
+    }
+    size -= n;
+  }
+  return 0;
+}
+
+std::shared_ptr<const int> ShareDescriptor(int fd) {
+  int copy = dup(fd);
+  if (copy < 0) return nullptr;
+  return std::shared_ptr<const int>(new int(copy), [](const int* d) {
+    close(*d);
+    delete d;
+  });
+}
+
+}  // namespace
+
+// Opens `path` for `mode` and sets the write offset; false leaves the engine closed. The
+// engine only opens the file: nothing is read or written through its map, so the view goes.
 bool LogManager::OpenFile(char mode) {
   writeOffset = 0;
   std::error_code ec;
   fs::file_status status = fs::status(path, ec);
   bool exists = status.type() != fs::file_type::not_found && status.type() != fs::file_type::none;
-  if (mode == 'w' || !exists) return file.NewFile(path, 1);
-  if (!file.OpenFile(path, "w", true)) {
-    // The map cannot hold an empty file: such a log simply starts anew.
-    return fs::file_size(path, ec) == 0 && !ec && file.NewFile(path, 1);
+  bool opened = false;
+  if (mode == 'w' || !exists) {
+    opened = file.NewFile(path, 1);
+  } else if (file.OpenFile(path, "w", true)) {
+    writeOffset = TextLength(file.mm.fd, file.mm.signature, file.mm.fileSize);
+    opened = true;
+  } else {
+    // The engine cannot open an empty file: such a log simply starts anew.
+    opened = fs::file_size(path, ec) == 0 && !ec && file.NewFile(path, 1);
   }
-  // A log that was not cut at exit ends in zeros: continue right after its text.
-  writeOffset = file.mm.fileSize;
-  while (writeOffset > 0 && file.view[writeOffset - 1] == 0) --writeOffset;
-  return true;
+  if (!opened) return false;
+  file.ClearView();
+  syncDescriptor = ShareDescriptor(file.mm.fd);
+  return syncDescriptor != nullptr;
 }
 
 // Cuts the open file (if any) to its text and closes it.
@@ -59,6 +98,7 @@ void LogManager::CloseFile() {
   if (file.mm.fd >= 0) SyncFile(file.mm.fd);
   uint64_t signature = file.mm.signature;
   file.ClearAll();
+  syncDescriptor.reset();
   if (truncate(path.c_str(), static_cast<off_t>(signature + writeOffset)) != 0) {
     std::perror("LogManager - cutting the log file failed");
   }
@@ -72,8 +112,7 @@ void LogManager::operator<<=(const std::string& line) { Write(Form::kContinued, 
 void LogManager::operator+=(const std::string& raw) { Write(Form::kRaw, raw); }
 
 void LogManager::Write(Form form, const std::string& body) {
-  std::shared_lock<std::shared_mutex> open(fileMutex);  // keeps the descriptor open
-  int fd = -1;
+  std::shared_ptr<const int> sync;
   {
     std::lock_guard<std::mutex> lock(mutex);
     FlushStream();
@@ -84,9 +123,9 @@ void LogManager::Write(Form form, const std::string& body) {
     if (form == Form::kContinued) text.append(TIndentSize, ' ');
     text += body;
     if (form != Form::kRaw) text += '\n';
-    if (FlushText()) fd = file.mm.fd;
+    if (FlushText()) sync = syncDescriptor;
   }
-  if (fd >= 0) SyncFile(fd);
+  if (sync != nullptr) SyncFile(*sync);
 }
 
 void LogManager::FlushStream() {
@@ -96,38 +135,73 @@ void LogManager::FlushStream() {
 }
 
 bool LogManager::FlushText() {
-  if (text.empty() || path.empty()) return false;
-  AppCore::MMFile& mm = file.mm;
-  uint64_t end = writeOffset + text.size();
-  if (end > mm.fileSize &&
-      !file.ResizeFile(writeOffset + std::max<uint64_t>(text.size(), growthStep))) {
-    return false;  // the text stays pending; the next line tries again
+  if (text.empty() || path.empty() || file.mm.fd < 0) return false;
+  const int fd = file.mm.fd;
+  const uint64_t base = file.mm.signature;
+  struct stat status {};
+  if (fstat(fd, &status) != 0) {
+    ReportFailure(errno);
+    return false;
   }
-  // A failed remap leaves no view: map the whole file again before copying.
-  if (file.view == nullptr || mm.viewStart != 0 || mm.viewSize < end) {
-    if (!file.SetView() || file.view == nullptr || mm.viewSize < end) return false;
+  const uint64_t size = static_cast<uint64_t>(status.st_size);
+  // Cut by another program (copy-and-truncate rotation): carry on at its new end.
+  if (size < base + writeOffset) writeOffset = size > base ? size - base : 0;
+  if (base + writeOffset + text.size() > size) {
+    // Reserved, not merely extended: a full disk says so here, before any byte is written.
+    uint64_t growth = std::max<uint64_t>(text.size(), growthStep);
+    int error = posix_fallocate(fd, static_cast<off_t>(base + writeOffset), static_cast<off_t>(growth));
+    if (error != 0) {
+      ReportFailure(error);
+      return false;  // the text stays pending; the next line tries again
+    }
   }
-  std::memcpy(file.view + writeOffset, text.data(), text.size());
-  writeOffset = end;
-  text.clear();
-  return true;
+  uint64_t written = WriteTextAt(fd, base + writeOffset);
+  writeOffset += written;
+  text.erase(0, written);
+  if (text.empty()) failing = false;
+  return written > 0;
 }
 
-// Bytes written through the shared map are the file's own pages, so syncing the
-// descriptor makes them durable; unlike the map's address, it never moves.
+// Writes as much of the pending text as the file takes at `offset`; the bytes written.
+uint64_t LogManager::WriteTextAt(int fd, uint64_t offset) {
+  uint64_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ReportFailure(n < 0 ? errno : ENOSPC);
+      break;
+    }
+    done += static_cast<uint64_t>(n);
+  }
+  return done;
+}
+
+// Standard error hears of a failing log once, until a line gets through again: the log
+// itself cannot say it, and a line per failure would flood the terminal.
+void LogManager::ReportFailure(int error) {
+  if (failing) return;
+  failing = true;
+  std::fprintf(stderr, "Log file %s cannot be written (%s): its lines are kept until it can\n",
+               path.c_str(), std::strerror(error));
+}
+
+// Lines are written through the descriptor, so syncing it makes them durable.
 void LogManager::SyncFile(int fd) {
   if (fdatasync(fd) != 0) std::perror("Could not flush memory to disk");
 }
 
 std::string LogManager::GetLogString() {
   std::lock_guard<std::mutex> lock(mutex);
-  if (path.empty() || file.view == nullptr) return std::string();
-  uint64_t n = std::min(file.mm.viewSize, writeOffset);
-  return std::string(reinterpret_cast<const char*>(file.view), n);
+  std::string out;
+  if (path.empty() || file.mm.fd < 0) return out;
+  out.resize(writeOffset);
+  ssize_t n = pread(file.mm.fd, out.data(), out.size(), static_cast<off_t>(file.mm.signature));
+  out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return out;
 }
 
 void LogManager::Close() {
-  std::unique_lock<std::shared_mutex> closing(fileMutex);
   std::lock_guard<std::mutex> lock(mutex);
   FlushStream();
   FlushText();

@@ -2,16 +2,16 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
-#include <shared_mutex>
 #include <sstream>
 #include <string>
 
 #include "foundation/FileEngine.h"
 
-// The process log: a text file that grows by appending lines, written through a memory
-// map and synchronised to disk after every line, so a crash loses at most the line being
-// written. `LogManager::Global` is the service's one log.
+// The process log: a text file that grows by appending lines, synchronised to disk after
+// every line, so a crash loses at most the line being written. `LogManager::Global` is the
+// service's one log.
 //
 // Lines come in three forms: `log << text` writes "[time] text\n", `log <<= text` writes a
 // continuation line (22 blanks in place of the time stamp) and `log += text` appends the
@@ -19,11 +19,20 @@
 // thread's number (0, 1, 2, ... in the order threads first log with numbers shown).
 //
 // Threading: every operation that touches the text or the file takes the log's mutex, so
-// lines never interleave. A line is copied into the file under the mutex and synchronised
+// lines never interleave. A line is written into the file under the mutex and synchronised
 // to disk after it is released, before the write returns: threads that log at once share
 // the disk's time instead of queueing for it, and a returned line is on disk together
-// with every line before it. Text written before a successful Init (or while the file cannot
-// grow) stays pending in memory and reaches the file with the next line that can be written.
+// with every line before it. Init and Close wait only for the mutex, never for a sync, so
+// threads that log without pause cannot hold them off.
+//
+// Failure: the log never takes the process down. Lines are written with plain writes into
+// space reserved beforehand (never through a map, which faults when the disk is full or
+// another program cuts the file). Text written before a successful Init, or while the file
+// cannot take it (a full disk, a file made immutable), stays pending in memory and reaches
+// the file with the next line that can be written; the first failure of a run of them is
+// said once on standard error. A file cut by another program (copy-and-truncate rotation)
+// is continued at its new end.
+//
 // Between lines the file may be longer than its text, with zeros past it; Close (run at
 // exit by the destructor) cuts that tail off, and Init in mode 'a' recovers the length of
 // a file that was never cut.
@@ -35,13 +44,17 @@ class LogManager {
   inline static std::string TStampFormat = "%F %T";
 
   std::mutex mutex;
-  std::shared_mutex fileMutex;     // shared while syncing a line, exclusive to open or close
   std::string text;                // pending text, not yet in the file
   std::ostringstream textStream;   // only under `mutex`; moved into `text` by every write
   std::string path;                // empty while no file is open
   AppCore::FileEngine file{true};
   uint64_t writeOffset = 0;        // bytes of the file that hold log text
   uint64_t growthStep = 1024;      // the file grows by at least this much
+  // A duplicate of the file's descriptor that a writer syncs through after releasing the
+  // mutex; the last holder closes it, so a sync never reaches a descriptor number that a
+  // re-open gave to another file.
+  std::shared_ptr<const int> syncDescriptor;
+  bool failing = false;            // the file refused text; said on standard error
 
   LogManager() = default;
   ~LogManager();
@@ -76,14 +89,16 @@ class LogManager {
 
   // The following expect `mutex` to be held.
   void FlushStream();  // moves textStream's contents to the end of the pending text
-  // Copies the pending text into the file when it can (the caller then synchronises the
-  // file); false when it stays pending.
+  // Writes the pending text into the file as far as it can (the caller then synchronises
+  // the file); false when all of it stays pending.
   bool FlushText();
 
  private:
   enum class Form { kStamped, kContinued, kRaw };
   void Write(Form form, const std::string& text);
   bool OpenFile(char mode);
+  uint64_t WriteTextAt(int fd, uint64_t offset);
+  void ReportFailure(int error);
   static void SyncFile(int fd);
   void CloseFile();
 };

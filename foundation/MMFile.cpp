@@ -12,6 +12,20 @@
 
 namespace AppCore {
 
+namespace {
+
+// Cuts the file at `fd` (`current` bytes long) to `length` bytes or extends it with zeros.
+// An extension reserves its blocks: a write through the map into a page the file system
+// cannot back (a full disk) raises SIGBUS, where posix_fallocate reports ENOSPC now.
+bool SetLength(int fd, uint64_t current, uint64_t length) {
+  if (length < current) return ftruncate(fd, static_cast<off_t>(length)) == 0;
+  int error = posix_fallocate(fd, 0, static_cast<off_t>(length));
+  errno = error;
+  return error == 0;
+}
+
+}  // namespace
+
 MMFile::MMFile() : pageSize(static_cast<uint64_t>(sysconf(_SC_PAGESIZE))) {}
 
 MMFile::~MMFile() { ClearAll(); }
@@ -74,10 +88,10 @@ bool MMFile::NewFile(const std::string& path, unsigned long size) {
   return ResizeFile(size == 0 ? 1 : size);
 }
 
-// Opens `target` with `flags` (a created file gets kNewFileMode) and reads its status;
-// false, and closed, when either fails.
+// Opens `target` with `flags` (see OpenRegularFile) and reads its status; false, and
+// closed, when either fails.
 bool MMFile::OpenDescriptor(const std::string& target, int flags) {
-  fd = open(target.c_str(), flags | O_CLOEXEC, kNewFileMode);
+  fd = OpenRegularFile(target, flags);
   if (fd < 0) {
     std::perror("MMFile - CreateFile failed with error");
     ClearAll();
@@ -158,7 +172,7 @@ bool MMFile::ResizeFile(unsigned long n) {
   if (access != "w") return false;
   if (n == fileSize) return true;
   if (n == 0) return NewFile(std::string(path), 1);
-  if (ftruncate(fd, static_cast<off_t>(n + signature)) != 0) {
+  if (!SetLength(fd, static_cast<uint64_t>(fileStat.st_size), n + signature)) {
     std::perror("MMFile - ftruncate failed with error");
     return false;
   }

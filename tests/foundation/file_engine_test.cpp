@@ -1,7 +1,9 @@
 #include "foundation/FileEngine.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -96,21 +98,35 @@ TEST_P(FileEngineTest, NewFileOfSizeZeroHasOneZeroByteAndOrdinaryPermissions) {
   EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
-TEST_P(FileEngineTest, OpenMissingFileFailsAndLeavesNothingOpen) {
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(engine.OpenFile(dir.File("missing"), "w"));
-  std::string out = testing::internal::GetCapturedStdout();
-  std::string err = testing::internal::GetCapturedStderr();
-  if (GetParam()) {
-    EXPECT_NE(err.find("MMFile - CreateFile failed with error:"), std::string::npos);
-  } else {
-    EXPECT_NE(out.find("BasicFile - Error opening file " + dir.File("missing") +
-                       " with error no: 2\n"), std::string::npos);
+// Only regular files open: a missing one, a directory (whose size reads as huge) and a
+// FIFO (whose open would wait for a writer) are refused at once, with the error number.
+TEST_P(FileEngineTest, OpenOfWhatIsNotAFileFailsAndLeavesNothingOpen) {
+  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  ASSERT_EQ(mkdir(dir.File("dir").c_str(), 0700), 0);
+  struct Case {
+    std::string name;
+    std::string access;
+    int error;
+  } cases[] = {{"missing", "w", ENOENT}, {"dir", "r", EISDIR}, {"dir", "w", EISDIR},
+               {"fifo", "r", EINVAL}, {"fifo", "w", EINVAL}};
+  for (const Case& c : cases) {
+    const std::string path = dir.File(c.name);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(engine.OpenFile(path, c.access)) << c.name;
+    std::string out = testing::internal::GetCapturedStdout();
+    std::string err = testing::internal::GetCapturedStderr();
+    if (GetParam()) {
+      EXPECT_NE(err.find(std::string("MMFile - CreateFile failed with error: ") + std::strerror(c.error)),
+                std::string::npos) << c.name << err;
+    } else {
+      EXPECT_NE(out.find("BasicFile - Error opening file " + path + " with error no: " +
+                         std::to_string(c.error) + "\n"), std::string::npos) << c.name << out;
+    }
+    EXPECT_EQ(engine.view, nullptr);
+    EXPECT_EQ(engine.mm.fd, -1);
+    EXPECT_EQ(engine.basic.stream, nullptr);
   }
-  EXPECT_EQ(engine.view, nullptr);
-  EXPECT_EQ(engine.mm.fd, -1);
-  EXPECT_EQ(engine.basic.stream, nullptr);
 }
 
 TEST_P(FileEngineTest, InvalidAccessChangesNothing) {
@@ -372,18 +388,29 @@ TEST(BasicFileTest, WriteToDiskSurvivesALaterFlushOfTheView) {
   EXPECT_EQ(ReadFileBytes(path), "0123abcd89");
 }
 
-// A full disk is reported, never taken for a write that happened.
+// A full disk (here the file-size limit) is reported, never taken for a write that happened.
 TEST(BasicFileTest, WritesToAFullDiskAreReported) {
+  TempDir dir;
+  const std::string path = dir.File("full");
+  WriteFileBytes(path, "0123");
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  rlimit limited = old;
+  limited.rlim_cur = 4096;  // the captured output goes to a file as well
   AppCore::BasicFile f;
-  ASSERT_TRUE(f.OpenFile("/dev/full", "w"));
+  ASSERT_TRUE(f.OpenFile(path, "w"));
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
   testing::internal::CaptureStdout();
-  EXPECT_FALSE(f.ResizeFile(10));
+  EXPECT_FALSE(f.ResizeFile(5000));
   testing::internal::GetCapturedStdout();
-  ASSERT_TRUE(f.OpenFile("/dev/full", "w"));
+  ASSERT_TRUE(f.OpenFile(path, "w"));
   testing::internal::CaptureStdout();
-  EXPECT_FALSE(f.WriteToDisk(Bytes("abcdefghijkl"), 0, 12));
-  EXPECT_EQ(testing::internal::GetCapturedStdout().rfind(
-                "BasicFile - Error writing file, characters written: ", 0), 0u);
+  const std::string bytes(5000, 'x');
+  EXPECT_FALSE(f.WriteToDisk(Bytes(bytes), 0, bytes.size()));
+  std::string out = testing::internal::GetCapturedStdout();
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+  EXPECT_EQ(out.rfind("BasicFile - Error writing file, characters written: ", 0), 0u);
   EXPECT_EQ(f.stream, nullptr);
 }
 
