@@ -241,3 +241,46 @@ std::string LogManager::HeaderDivider(const std::string& title, uint64_t width, 
 }
 
 std::string LogManager::Divider(uint64_t n, char c) { return std::string(n, c); }
+
+namespace {
+
+// Length of the UTF-8 sequence at the start of `text` when it is valid and not a C1
+// control character (U+0080 to U+009F), else 0.
+size_t PrintableSequence(std::string_view text) {
+  auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  unsigned char lead = byte(0);
+  size_t n = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead < 0xE0 ? 2 : 0;
+  if (n == 0 || text.size() < n) return 0;
+  for (size_t i = 1; i < n; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+  }
+  unsigned char second = byte(1);
+  bool shortest = !(lead == 0xE0 && second < 0xA0) && !(lead == 0xF0 && second < 0x90);
+  bool inRange = !(lead == 0xED && second > 0x9F) && !(lead == 0xF4 && second > 0x8F);
+  bool c1 = lead == 0xC2 && second < 0xA0;
+  return shortest && inRange && !c1 ? n : 0;
+}
+
+}  // namespace
+
+std::string LogManager::Escaped(std::string_view text) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c < 0x7F && c != '\\') {
+      out += static_cast<char>(c);
+      ++i;
+    } else if (size_t n = c >= 0x80 ? PrintableSequence(text.substr(i)) : 0) {
+      out.append(text.substr(i, n));
+      i += n;
+    } else {
+      out += "\\x";
+      out += kDigits[c >> 4];
+      out += kDigits[c & 15];
+      ++i;
+    }
+  }
+  return out;
+}

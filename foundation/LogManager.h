@@ -6,6 +6,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "foundation/FileEngine.h"
 
@@ -81,6 +82,10 @@ class LogManager {
   // least one `c` each side, so a long title makes the line longer than `width`.
   static std::string HeaderDivider(const std::string& title, uint64_t width, char c);
   static std::string Divider(uint64_t n, char c);
+  // `text` from a peer made safe for one log line: control characters (C0, DEL and the C1
+  // range), bytes that are not UTF-8 and backslashes are written as \xHH, so a peer can
+  // neither break a line nor steer the terminal that shows the log; other UTF-8 is kept.
+  static std::string Escaped(std::string_view text);
 
   // The log text written to the file so far; empty when no file is open.
   std::string GetLogString();

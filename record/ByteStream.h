@@ -22,8 +22,9 @@ struct ByteStreamSlotSpec {
 // system is a ByteStream image (layout in record/ByteStreamFormat.h).
 //
 // Storage modes (`mode`):
-//   0  read-only: the records are views of memory someone else owns (a message, a mapped
-//      file, `buffer` after a compressed load); that memory must outlive the container.
+//   0  read-only: the records are views of memory someone else owns (a message), or of
+//      `buffer` after a load from a file or a compressed form; that memory must outlive the
+//      container.
 //   1  one owned allocation per record (every load into a writable container).
 //   2  one contiguous image in `buffer`   } entered through PreAllocate (and Open for 3);
 //   3  one contiguous image in `file`     } adds edit the image in place, so every pointer
@@ -44,8 +45,8 @@ class ByteStream {
  public:
   bool readOnly;
   uint32_t mode;
-  AppCore::CharBuffer buffer;   // the image in mode 2; the image after a compressed load
-  AppCore::FileEngine file;     // memory-mapped: the file of Read, and the image in mode 3
+  AppCore::CharBuffer buffer;   // the image in mode 2; the image after Read or a compressed load
+  AppCore::FileEngine file;     // memory-mapped: the image in mode 3
   std::vector<ByteStreamBuffer> records;  // in image order
   std::map<std::string, int64_t> keyMap;  // key -> index in records (the last of equal keys)
   uint64_t streamSize;          // image length: 16 + sum of (8 + record length)
@@ -139,8 +140,11 @@ class ByteStream {
   // Writes the image as the file at `path`. Prints "Failed to create new file: <path>" and
   // returns false when it cannot be created.
   bool Save(const std::string& path) const;
-  // Maps the file and loads it (views in a read-only container, copies otherwise). On any
-  // failure the container is left as it was and the result is false.
+  // Reads the file into `buffer` and loads it (views in a read-only container, copies
+  // otherwise). Only a regular file is read, never waiting (a FIFO is refused), and a file
+  // that another program changes meanwhile gives a consistent image or a failure, never a
+  // fault. On any failure ("Failed to open file: <path>" when it cannot be read) the
+  // container is left as it was and the result is false.
   bool Read(const std::string& path);
   // Opens a plain file for editing in place (mode 3): adds then write into the file. A
   // missing file is created as the empty image. A read-only container does Read instead.

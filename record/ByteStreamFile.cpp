@@ -6,6 +6,7 @@
 #include <new>
 
 #include "foundation/DeflateTools.h"
+#include "foundation/FileAccess.h"
 #include "record/ByteStream.h"
 #include "record/ByteStreamFormat.h"
 
@@ -20,10 +21,12 @@ uint64_t InflateLimit(uint64_t packed) {
   return packed > UINT64_MAX / kMaxRatio ? UINT64_MAX : packed * kMaxRatio;
 }
 
-// Maps the file at `path` for reading into `engine`, printing the container's message when
-// it cannot.
-bool OpenForReading(AppCore::FileEngine& engine, const std::string& path) {
-  if (engine.OpenFile(path, "r")) return true;
+// Reads the whole file at `path` into `image`, printing the container's message when it
+// cannot. Read into memory rather than mapped: the files read here (samples, table files,
+// maps) may be rewritten by another program while they are used, and a cut under a map
+// would end the process.
+bool ReadForLoading(const std::string& path, AppCore::CharBuffer& image) {
+  if (AppCore::ReadWholeFile(path, image)) return true;
   std::printf("Failed to open file: %s\n", path.c_str());
   return false;
 }
@@ -36,9 +39,8 @@ bool SamePath(const std::string& a, const std::string& b) {
 }  // namespace
 
 bool ByteStream::Validate(const std::string& path) {
-  AppCore::FileEngine engine(true);
-  return OpenForReading(engine, path) &&
-         ValidateStream(reinterpret_cast<char*>(engine.view), engine.mm.fileSize);
+  AppCore::CharBuffer image;
+  return ReadForLoading(path, image) && ValidateStream(image.data, image.size);
 }
 
 bool ByteStream::Save(const std::string& path) const {
@@ -65,14 +67,13 @@ bool ByteStream::Save(const std::string& path) const {
 }
 
 bool ByteStream::Read(const std::string& path) {
-  AppCore::FileEngine fresh(true);
-  if (!OpenForReading(fresh, path)) return false;
-  char* data = reinterpret_cast<char*>(fresh.view);
-  uint64_t length = fresh.mm.fileSize;
+  AppCore::CharBuffer image;
+  if (!ReadForLoading(path, image)) return false;
   // Check before touching anything, so that a bad file leaves the container as it was.
-  if (!bsformat::ScanImage(data, length, [](uint64_t, uint64_t) {})) return false;
-  LoadStream(data, length);
-  file = std::move(fresh);  // closes the old file only now that no record views it
+  if (!bsformat::ScanImage(image.data, image.size, [](uint64_t, uint64_t) {})) return false;
+  LoadStream(image.data, image.size);
+  buffer = std::move(image);  // a read-only container's records view it
+  file.ClearAll();
   return true;
 }
 
@@ -166,7 +167,6 @@ bool ByteStream::LoadCompressedStream(char* bytes, uint64_t length) {
 }
 
 bool ByteStream::ReadCompressed(const std::string& path) {
-  AppCore::FileEngine in(true);
-  return OpenForReading(in, path) &&
-         LoadCompressedStream(reinterpret_cast<char*>(in.view), in.mm.fileSize);
+  AppCore::CharBuffer packed;
+  return ReadForLoading(path, packed) && LoadCompressedStream(packed.data, packed.size);
 }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <limits>
 
+#include "foundation/FileAccess.h"
 #include "foundation/LogManager.h"
 #include "foundation/StringLib.h"
 #include "service/SecretMask.h"
@@ -74,8 +75,12 @@ bool ConfigParser::ScanConfig(const std::string& configPath) {
 
   // The old streams refer into the document that parsing replaces.
   streams.clear();
+  // Read as a regular file only: the parser's own load would wait forever on a FIFO.
+  AppCore::CharBuffer text;
   element root;
-  if (parser.load(path).get(root)) return Fail("Invalid JSON in file: " + path);
+  if (!AppCore::ReadWholeFile(path, text) || text.size == 0 || parser.parse(text.data, text.size).get(root)) {
+    return Fail("Invalid JSON in file: " + path);
+  }
   element global, list;
   if (!root.is_object() || root.get_object().at_key("Global Config").get(global)) {
     return Fail("Invalid config file, missing \"Global Config\" section");

@@ -26,6 +26,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "foundation/LogThrottle.h"
 #include "service/FixedPaths.h"
 
 class ByteStream;
@@ -166,8 +167,10 @@ class TvxClient {
   void ResetTarget(const std::string& alias, const std::string& database,
                    const std::string& table);
 
-  // Drops the oldest rows of a target over maxBacklogRows (none from a keep-rows target).
+  // Drops the oldest rows of a target over maxBacklogRows (none from a keep-rows target),
+  // saying so in at most one line per second.
   void TrimBacklog(const std::string& key, TargetData& target);
+  LogThrottle backlogLog{std::chrono::seconds(1)};  // update cycle only
 
   std::string tableRoot = FixedPaths::kLiveDir;  // root of the target table files
   std::map<std::string, TargetData*> targets;   // by alias/database/table; owned
@@ -209,9 +212,11 @@ class TvxClient {
   // thread) and, for a reply carrying "Func" and "MSID", queues its callback on TPOOL: a
   // failure callback when "Func" is "ERR" (with "Detail", empty when absent), else a
   // success callback. A frame that is too short, has another prefix or an image that
-  // does not load is logged (its length, never its bytes) and dropped; a reply without
-  // "Func" or "MSID", and every frame when there is no running pool, is dropped silently.
+  // does not load is logged (its length, never its bytes; at most one such line per
+  // second, counting the ones folded into it) and dropped; a reply without "Func" or
+  // "MSID", and every frame when there is no running pool, is dropped silently.
   void ReceiveFrame(std::string_view payload);
+  LogThrottle malformedFrameLog{std::chrono::seconds(1)};  // network thread only
 
   // Stores the callback under msid, replacing an entry already there. Any thread.
   void AddSuccessCallback(const std::string& msid,

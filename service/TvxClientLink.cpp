@@ -250,7 +250,7 @@ void TvxClient::on_close(Endpoint* endpoint, std::weak_ptr<void> handle) {
   const websocketpp::close::status::value code = con->get_local_close_code();
   LogManager::Global << "Connection Closed, Reason: close code: " + std::to_string(code) + " (" +
                             websocketpp::close::status::get_string(code) +
-                            "), close reason: " + con->get_local_close_reason();
+                            "), close reason: " + LogManager::Escaped(con->get_local_close_reason());
 }
 
 template <class Endpoint, class MessagePtr>

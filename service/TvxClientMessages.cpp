@@ -59,22 +59,27 @@ bool TvxClient::SendMsg(const std::string& text) {
 }
 
 void TvxClient::ReceiveFrame(std::string_view payload) {
+  // A peer can send such frames without end: the log hears of them at most once a second.
+  auto malformed = [this](const std::string& what) {
+    uint64_t folded = 0;
+    if (malformedFrameLog.Due(&folded)) {
+      LogManager::Global << "Received Message, " + what + LogThrottle::Folded(folded);
+    }
+  };
   const size_t prefixSize = BSPrefix.size();
   if (payload.size() < prefixSize) {
-    LogManager::Global << "Received Message, Too short: " + std::to_string(payload.size()) +
-                              " bytes";
+    malformed("Too short: " + std::to_string(payload.size()) + " bytes");
     return;
   }
   if (payload.compare(0, prefixSize, BSPrefix) != 0) {
-    LogManager::Global << "Received Message, Bad prefix: " + HexBytes(payload.substr(0, prefixSize));
+    malformed("Bad prefix: " + HexBytes(payload.substr(0, prefixSize)));
     return;
   }
   auto container = std::make_shared<ByteStream>(false);
   // A writable container copies the records, so the payload is only read.
   char* image = const_cast<char*>(payload.data()) + prefixSize;
   if (!container->LoadStream(image, payload.size() - prefixSize)) {
-    LogManager::Global << "Received Message, Bad image: " +
-                              std::to_string(payload.size() - prefixSize) + " bytes";
+    malformed("Bad image: " + std::to_string(payload.size() - prefixSize) + " bytes");
     return;
   }
   std::string func, msid;

@@ -168,9 +168,12 @@ void TvxClient::TrimBacklog(const std::string& key, TargetData& target) {
   if (target.keepRows || target.frad.NbRows <= maxBacklogRows) return;
   const int64_t dropped = target.frad.NbRows - maxBacklogRows;
   DeleteOldestRows(target.frad, dropped);
-  LogManager::Global << "Target " + key + ": link not open, dropped the oldest " +
-                            std::to_string(dropped) + " rows over the backlog of " +
-                            std::to_string(maxBacklogRows);
+  uint64_t folded = 0;
+  if (backlogLog.Due(&folded)) {
+    LogManager::Global << "Target " + key + ": link not open, dropped the oldest " + std::to_string(dropped) +
+                              " rows over the backlog of " + std::to_string(maxBacklogRows) +
+                              LogThrottle::Folded(folded);
+  }
 }
 
 void TvxClient::ResetTarget(const std::string& alias, const std::string& database,

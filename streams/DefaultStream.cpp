@@ -98,7 +98,7 @@ void DefaultStream::ExecSample() {
     uint64_t folded = 0;
     if (sampleFailureLog.Due(&folded)) {
       LogManager::Global << "Failed to load the sample Ostrel of " + name + ": " + samplePath +
-                                (folded > 0 ? " (" + std::to_string(folded) + " more since the last line)" : "");
+                                LogThrottle::Folded(folded);
     }
   } else if (row < static_cast<uint64_t>(frad.NbRows)) {
     std::vector<std::string> texts(static_cast<size_t>(frad.NbCols));

@@ -24,7 +24,7 @@
 #include <string>
 
 #include "service/StreamBase.h"
-#include "streams/LogThrottle.h"
+#include "foundation/LogThrottle.h"
 
 class MiniFrad;
 class ByteStream;

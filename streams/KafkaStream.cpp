@@ -23,10 +23,6 @@ constexpr std::chrono::milliseconds kRepauseEvery(200);
 constexpr int kDecommissionTries = 5;
 constexpr int kDecommissionWaitMillis = 1000;
 
-std::string Folded(uint64_t folded) {
-  return folded > 0 ? " (" + std::to_string(folded) + " more since the last line)" : "";
-}
-
 }  // namespace
 
 KafkaStream::KafkaStream(const std::string& name, StreamDef* def) : StreamBase(name, def) {}
@@ -110,7 +106,7 @@ bool KafkaStream::Init() {
     // A configuration that was not taken over is still ours.
     rd_kafka_conf_destroy(consumerConf);
     consumerConf = nullptr;
-    LogManager::Global << std::string("Failed to create new consumer: ") + errorText;
+    LogManager::Global << "Failed to create new consumer: " + LogManager::Escaped(errorText);
     return true;
   }
   rd_kafka_poll_set_consumer(consumer);
@@ -129,18 +125,19 @@ void KafkaStream::LogSkippedMessages() {
 }
 
 bool KafkaStream::HandleError(rd_kafka_message_t* message) {
-  std::string text = rd_kafka_message_errstr(message);
+  // Error texts may carry a broker's or a peer's bytes.
+  std::string text = LogManager::Escaped(rd_kafka_message_errstr(message));
   const bool fatal = message->err == RD_KAFKA_RESP_ERR__FATAL;
   rd_kafka_message_destroy(message);
   if (fatal) {
     char reason[512] = {};
     rd_kafka_fatal_error(consumer, reason, sizeof reason);
-    LogManager::Global << "Consumer error: " + text + ": " + reason;
+    LogManager::Global << "Consumer error: " + text + ": " + LogManager::Escaped(reason);
     if (!quit) WSOCK->SignalDone();
     return false;
   }
   uint64_t folded = 0;
-  if (errorLog_.Due(&folded)) LogManager::Global << "Consumer error: " + text + Folded(folded);
+  if (errorLog_.Due(&folded)) LogManager::Global << "Consumer error: " + text + LogThrottle::Folded(folded);
   return true;
 }
 

@@ -30,7 +30,7 @@
 #include <librdkafka/rdkafka.h>
 
 #include "service/StreamBase.h"
-#include "streams/LogThrottle.h"
+#include "foundation/LogThrottle.h"
 
 namespace KafkaSignal {
 // 1 until an interrupt arrives; shared by every Kafka stream of the process.

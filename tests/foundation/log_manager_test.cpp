@@ -267,6 +267,25 @@ TEST_F(LogManagerTest, HeaderDividerWidths) {
   }
 }
 
+// Texts from peers: nothing that could break a line or steer a terminal gets through, and
+// every other character stays readable.
+TEST_F(LogManagerTest, PeerTextsAreEscaped) {
+  struct Case {
+    std::string peer, logged;
+  } cases[] = {
+      {"bye", "bye"},
+      {"a\rb\nc\td", "a\\x0Db\\x0Ac\\x09d"},
+      {"\x1b[2J\x7f", "\\x1B[2J\\x7F"},
+      {std::string("nul\0", 4), "nul\\x00"},
+      {"back\\slash", "back\\x5Cslash"},
+      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+      {"\xC2\x9B" "1m", "\\xC2\\x9B" "1m"},           // C1 control (CSI)
+      {"\xFF\xC3", "\\xFF\\xC3"},                     // not UTF-8, cut sequence
+      {"\xE0\x80\xAF \xED\xA0\x80", "\\xE0\\x80\\xAF \\xED\\xA0\\x80"},  // overlong, surrogate
+  };
+  for (const Case& c : cases) EXPECT_EQ(LogManager::Escaped(c.peer), c.logged) << c.logged;
+}
+
 // Many threads at once: every line whole, each thread one number, numbers distinct, each
 // thread's lines in its own order.
 TEST_F(LogManagerTest, ConcurrentLinesNeverInterleave) {

@@ -1,6 +1,7 @@
 // Plain and compressed container files and the compressed form in memory, including every
 // way a load can fail without disturbing the container.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <cstring>
@@ -48,7 +49,7 @@ TEST(ByteStreamFile, SaveThenReadGivesTheSameRecords) {
   ByteStream view(true);
   ASSERT_TRUE(view.Read(path));
   EXPECT_EQ(ImageOf(view), ImageOf(bs));
-  for (const auto& r : view.records) EXPECT_FALSE(r.owned);  // views of the mapped file
+  for (const auto& r : view.records) EXPECT_FALSE(r.owned);  // views of the file's image
   ByteStream copy;
   ASSERT_TRUE(copy.Read(path));
   EXPECT_EQ(copy.mode, 1u);
@@ -70,14 +71,18 @@ TEST(ByteStreamFile, FailedReadsLeaveTheContainerAsItWas) {
   Bytes damaged = FileBytes(good);
   damaged[16] = 0x70;  // a directory entry past the end of the file
   WriteFile(bad, damaged);
+  // Only regular files are read: a FIFO is refused at once, never waiting for a writer.
+  ASSERT_EQ(mkfifo(dir.File("fifo.bs").c_str(), 0600), 0);
   for (bool view : {false, true}) {
     ByteStream bs(view);
     ASSERT_TRUE(bs.Read(good));
     Bytes before = ImageOf(bs);
-    CaptureStdout();
-    EXPECT_FALSE(bs.Read(dir.File("missing.bs")));
-    EXPECT_EQ(GetCapturedStdout(), "Failed to open file: " + dir.File("missing.bs") + "\n");
-    EXPECT_EQ(ImageOf(bs), before);  // views still readable: the old file stays mapped
+    for (const char* unreadable : {"missing.bs", "fifo.bs", ""}) {
+      CaptureStdout();
+      EXPECT_FALSE(bs.Read(dir.File(unreadable)));
+      EXPECT_EQ(GetCapturedStdout(), "Failed to open file: " + dir.File(unreadable) + "\n");
+      EXPECT_EQ(ImageOf(bs), before);  // views still readable: the old image stays
+    }
     EXPECT_FALSE(bs.Read(bad));
     EXPECT_EQ(ImageOf(bs), before);
     std::string s;

@@ -120,6 +120,7 @@ TEST_F(MessagesTest, LaterRegistrationReplacesTheEntry) {
 }
 
 TEST_F(MessagesTest, MalformedFramesAreLoggedWithoutTheirBytes) {
+  client.malformedFrameLog.SetInterval(std::chrono::seconds(0));  // one line per frame
   int calls = 0;
   client.AddSuccessCallback("m1", [&](ByteStream&, std::shared_ptr<void>) { ++calls; }, nullptr);
   client.AddFailureCallback("m1", [&](std::string, std::shared_ptr<void>) { ++calls; }, nullptr);
@@ -146,6 +147,22 @@ TEST_F(MessagesTest, MalformedFramesAreLoggedWithoutTheirBytes) {
   size_t badImages = 0;
   for (size_t at = 0; (at = text.find("Bad image", at)) != std::string::npos; ++at) ++badImages;
   EXPECT_GE(badImages, 4u) << text;
+}
+
+// A server sending malformed frames without end writes one line a second, and the next
+// line counts the ones folded in.
+TEST_F(MessagesTest, MalformedFramesFloodingInAreFoldedIntoOneLineASecond) {
+  const size_t before = log.Text().size();
+  for (int i = 0; i < 1000; ++i) client.ReceiveFrame("BS");
+  client.malformedFrameLog.SetInterval(std::chrono::seconds(0));
+  client.ReceiveFrame("XY=");
+  const std::string text = log.Text().substr(before);
+  size_t lines = 0;
+  for (size_t at = 0; (at = text.find("Received Message", at)) != std::string::npos; ++at) ++lines;
+  EXPECT_EQ(lines, 2u) << text;
+  EXPECT_NE(text.find("Received Message, Too short: 2 bytes\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Received Message, Bad prefix: 58 59 3D (999 more since the last line)\n"),
+            std::string::npos) << text;
 }
 
 TEST_F(MessagesTest, RegistrationsRaceRepliesAndEachRunsOnce) {

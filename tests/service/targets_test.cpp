@@ -369,11 +369,24 @@ TEST_F(TargetsTest, BacklogKeepsTheNewestRowsAndSaysHowManyWentMissing) {
       << text;
   EXPECT_EQ(text.find("dropped"), text.rfind("dropped")) << text;
 
+  // Over the cap every period: one line a second, the next one counting those folded in.
+  for (int round = 0; round < 4; ++round) {
+    if (round == 3) client.backlogLog.SetInterval(std::chrono::seconds(0));
+    for (int i = 0; i < 3; ++i) {
+      client.UpdateTarget("shop", "db", "sales", {std::to_string(12 + 3 * round + i), "x", "0"});
+    }
+    client.SendTargetUpdates();
+  }
+  text = log.Text();
+  size_t folded = text.find("dropped the oldest 3 rows over the backlog of 5 (3 more since the last line)\n");
+  EXPECT_NE(folded, std::string::npos) << text;
+  EXPECT_EQ(text.rfind("dropped"), text.find("dropped", text.find("dropped") + 1)) << text;
+
   TvxClient::Status = TvxClient::kOpen;
   client.SendTargetUpdates();
   std::vector<std::vector<std::string>> rows = SentRows(frames);
   ASSERT_EQ(rows.size(), 5u);
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(rows[i][0], std::to_string(7 + i));
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(rows[i][0], std::to_string(19 + i));
 }
 
 TEST_F(TargetsTest, RowsAddedOrResetDuringASendAreNotLost) {

@@ -1,14 +1,15 @@
 #pragma once
 
 // LogThrottle: lets a repeating condition (a sample file that does not load, a consumer
-// error, skipped messages) reach the log at most once per interval instead of once per
-// occurrence. Occurrences in between are counted, so the next line can say how many were
-// folded into it.
+// error, a peer's malformed frames) reach the log at most once per interval instead of
+// once per occurrence. Occurrences in between are counted, so the next line can say how
+// many were folded into it.
 //
-// Threading: one thread at a time (each stream keeps its own throttles).
+// Threading: one thread at a time (each user keeps its own throttles).
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 
 class LogThrottle {
  public:
@@ -21,6 +22,10 @@ class LogThrottle {
   // null) is the number of occurrences since the last logged one that were not logged.
   bool Due(Clock::time_point now, uint64_t* folded = nullptr);
   bool Due(uint64_t* folded = nullptr) { return Due(Clock::now(), folded); }
+
+  // The tail a logged line gets for `folded` occurrences folded into it: empty for none,
+  // else " (<folded> more since the last line)".
+  static std::string Folded(uint64_t folded);
 
   // Changes the interval for the next occurrences.
   void SetInterval(Clock::duration interval) { interval_ = interval; }
