@@ -14,35 +14,15 @@
 #include <pthread.h>
 #include <tsl/robin_map.h>
 
+#include "foundation/FileAccess.h"
 #include "foundation/Tools.h"
 
 namespace fs = std::filesystem;
 
-LogManager::~LogManager() { Close(); }
-
-bool LogManager::Init(const std::string& dir, const std::string& file, char mode) {
-  std::lock_guard<std::mutex> lock(mutex);
-  if (dir.empty() || file.empty()) return true;
-  if (mode != 'w' && mode != 'a') {
-    std::printf("Failed to initialize Log File. Invalid mode: %c\n", mode);
-    return false;
-  }
-  CloseFile();
-  path = (fs::path(dir) / file).string();
-  if (!OpenFile(mode)) {
-    std::printf("Failed to initialize Log File: %s\n", path.c_str());
-    this->file.ClearAll();
-    path.clear();
-    return false;
-  }
-  std::printf("Initialized Log File: %s\n", path.c_str());
-  return true;
-}
-
 namespace {
 
-// Length of the text in the first `size` bytes of `fd` from `start`: a log that was not
-// cut at exit ends in zeros. Read with plain reads: another program may cut the file.
+// Length of the text in the `size` bytes of `fd` from `start`: a log that was not cut at
+// exit ends in zeros.
 uint64_t TextLength(int fd, uint64_t start, uint64_t size) {
   char block[4096];
   while (size > 0) {
@@ -58,10 +38,9 @@ uint64_t TextLength(int fd, uint64_t start, uint64_t size) {
   return 0;
 }
 
+// Owns `fd`: the last holder closes it.
 std::shared_ptr<const int> ShareDescriptor(int fd) {
-  int copy = dup(fd);
-  if (copy < 0) return nullptr;
-  return std::shared_ptr<const int>(new int(copy), [](const int* d) {
+  return std::shared_ptr<const int>(new int(fd), [](const int* d) {
     close(*d);
     delete d;
   });
@@ -69,39 +48,56 @@ std::shared_ptr<const int> ShareDescriptor(int fd) {
 
 }  // namespace
 
-// Opens `path` for `mode` and sets the write offset; false leaves the engine closed. The
-// engine only opens the file: nothing is read or written through its map, so the view goes.
-bool LogManager::OpenFile(char mode) {
-  writeOffset = 0;
+LogManager::~LogManager() { Close(); }
+
+bool LogManager::Init(const std::string& dir, const std::string& file, char mode) {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (dir.empty() || file.empty()) return true;
+  if (mode != 'w' && mode != 'a') {
+    std::printf("Failed to initialize Log File. Invalid mode: %c\n", mode);
+    return false;
+  }
+  CloseFile();
+  path = (fs::path(dir) / file).string();
+  int fd = OpenFile(mode);
+  if (fd < 0) {
+    std::printf("Failed to initialize Log File: %s\n", path.c_str());
+    path.clear();
+    return false;
+  }
+  descriptor = ShareDescriptor(fd);
+  std::printf("Initialized Log File: %s\n", path.c_str());
+  return true;
+}
+
+// Opens `path` for `mode` and sets the signature and the write offset; the descriptor, or
+// -1. The file is never mapped: a full disk or a cut under a map would fault the process.
+int LogManager::OpenFile(char mode) {
+  writeOffset = signature = 0;
   std::error_code ec;
   fs::file_status status = fs::status(path, ec);
   bool exists = status.type() != fs::file_type::not_found && status.type() != fs::file_type::none;
-  bool opened = false;
-  if (mode == 'w' || !exists) {
-    opened = file.NewFile(path, 1);
-  } else if (file.OpenFile(path, "w", true)) {
-    writeOffset = TextLength(file.mm.fd, file.mm.signature, file.mm.fileSize);
-    opened = true;
-  } else {
-    // The engine cannot open an empty file: such a log simply starts anew.
-    opened = fs::file_size(path, ec) == 0 && !ec && file.NewFile(path, 1);
-  }
-  if (!opened) return false;
-  file.ClearView();
-  syncDescriptor = ShareDescriptor(file.mm.fd);
-  return syncDescriptor != nullptr;
+  if (mode == 'w' || !exists) return AppCore::OpenRegularFile(path, O_RDWR | O_CREAT | O_TRUNC);
+  int fd = AppCore::OpenRegularFile(path, O_RDWR);
+  struct stat file {};
+  if (fd < 0 || fstat(fd, &file) != 0) return fd;
+  unsigned char head[4] = {};
+  ssize_t n = pread(fd, head, sizeof head, 0);
+  signature = AppCore::ByteOrderSignatureLength(head, n > 0 ? static_cast<uint64_t>(n) : 0);
+  uint64_t size = static_cast<uint64_t>(file.st_size);
+  writeOffset = size > signature ? TextLength(fd, signature, size - signature) : 0;
+  return fd;
 }
 
-// Cuts the open file (if any) to its text and closes it.
+// Cuts the open file (if any) to its text and lets it go.
 void LogManager::CloseFile() {
-  if (path.empty()) return;
-  if (file.mm.fd >= 0) SyncFile(file.mm.fd);
-  uint64_t signature = file.mm.signature;
-  file.ClearAll();
-  syncDescriptor.reset();
-  if (truncate(path.c_str(), static_cast<off_t>(signature + writeOffset)) != 0) {
-    std::perror("LogManager - cutting the log file failed");
+  if (descriptor != nullptr) {
+    SyncFile(*descriptor);
+    if (ftruncate(*descriptor, static_cast<off_t>(signature + writeOffset)) != 0) {
+      std::perror("LogManager - cutting the log file failed");
+    }
   }
+  descriptor.reset();
   path.clear();
 }
 
@@ -123,7 +119,7 @@ void LogManager::Write(Form form, const std::string& body) {
     if (form == Form::kContinued) text.append(TIndentSize, ' ');
     text += body;
     if (form != Form::kRaw) text += '\n';
-    if (FlushText()) sync = syncDescriptor;
+    if (FlushText()) sync = descriptor;
   }
   if (sync != nullptr) SyncFile(*sync);
 }
@@ -135,9 +131,9 @@ void LogManager::FlushStream() {
 }
 
 bool LogManager::FlushText() {
-  if (text.empty() || path.empty() || file.mm.fd < 0) return false;
-  const int fd = file.mm.fd;
-  const uint64_t base = file.mm.signature;
+  if (text.empty() || descriptor == nullptr) return false;
+  const int fd = *descriptor;
+  const uint64_t base = signature;
   struct stat status {};
   if (fstat(fd, &status) != 0) {
     ReportFailure(errno);
@@ -194,9 +190,9 @@ void LogManager::SyncFile(int fd) {
 std::string LogManager::GetLogString() {
   std::lock_guard<std::mutex> lock(mutex);
   std::string out;
-  if (path.empty() || file.mm.fd < 0) return out;
+  if (descriptor == nullptr) return out;
   out.resize(writeOffset);
-  ssize_t n = pread(file.mm.fd, out.data(), out.size(), static_cast<off_t>(file.mm.signature));
+  ssize_t n = pread(*descriptor, out.data(), out.size(), static_cast<off_t>(signature));
   out.resize(n > 0 ? static_cast<size_t>(n) : 0);
   return out;
 }

@@ -8,8 +8,6 @@
 #include <string>
 #include <string_view>
 
-#include "foundation/FileEngine.h"
-
 // The process log: a text file that grows by appending lines, synchronised to disk after
 // every line, so a crash loses at most the line being written. `LogManager::Global` is the
 // service's one log.
@@ -48,13 +46,13 @@ class LogManager {
   std::string text;                // pending text, not yet in the file
   std::ostringstream textStream;   // only under `mutex`; moved into `text` by every write
   std::string path;                // empty while no file is open
-  AppCore::FileEngine file{true};
-  uint64_t writeOffset = 0;        // bytes of the file that hold log text
+  // The open file's descriptor, null while none is open. A writer holds a copy while it
+  // syncs its line after releasing the mutex; the last holder closes the descriptor, so a
+  // sync never reaches a descriptor number that a re-open gave to another file.
+  std::shared_ptr<const int> descriptor;
+  uint64_t signature = 0;          // bytes of byte-order signature before the text (mode 'a')
+  uint64_t writeOffset = 0;        // bytes after the signature that hold log text
   uint64_t growthStep = 1024;      // the file grows by at least this much
-  // A duplicate of the file's descriptor that a writer syncs through after releasing the
-  // mutex; the last holder closes it, so a sync never reaches a descriptor number that a
-  // re-open gave to another file.
-  std::shared_ptr<const int> syncDescriptor;
   bool failing = false;            // the file refused text; said on standard error
 
   LogManager() = default;
@@ -101,7 +99,7 @@ class LogManager {
  private:
   enum class Form { kStamped, kContinued, kRaw };
   void Write(Form form, const std::string& text);
-  bool OpenFile(char mode);
+  int OpenFile(char mode);
   uint64_t WriteTextAt(int fd, uint64_t offset);
   void ReportFailure(int error);
   static void SyncFile(int fd);
