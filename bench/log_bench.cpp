@@ -1,5 +1,5 @@
-// Log lines per second through LogManager (one synchronised line at a time, written into
-// the memory-mapped file) against its anchor, write() + fdatasync() of the same line on an
+// Log lines per second through LogManager (one synchronised line at a time, written with
+// pwrite into reserved space) against its anchor, write() + fdatasync() of the same line on an
 // append-only file: the same durability per line. Both run on a real file system (a
 // temporary directory under /var/tmp, or the directory given as TVX_BENCH_DIR), at 1, 4
 // and 8 threads; the report ends with the ratio for each thread count.

@@ -27,8 +27,9 @@ class BasicFile : public OpenFileState {
   BasicFile(const BasicFile&) = delete;
   BasicFile& operator=(const BasicFile&) = delete;
 
-  // Opens an existing file (an empty one too) with access "r" or "w" and reads it whole
-  // into the view. With `text`, a leading byte-order signature is skipped.
+  // Opens an existing regular file (an empty one too; see OpenRegularFile) with access "r"
+  // or "w" and reads it whole into the view. With `text`, a leading byte-order signature is
+  // skipped.
   bool OpenFile(const char* path, std::string access, bool text = false);
   bool OpenFile(const std::string& path, std::string access, bool text = false);
   // Creates or truncates the file and opens it with access "w"; the view is `size` zero

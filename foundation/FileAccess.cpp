@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <utility>
 
 namespace AppCore {
@@ -101,7 +102,13 @@ bool ReadWholeFile(const std::string& path, CharBuffer& out) {
   if (fd < 0) return false;
   struct stat before {}, after {};
   bool read = fstat(fd, &before) == 0;
-  CharBuffer bytes(read ? static_cast<uint64_t>(before.st_size) : 0);
+  CharBuffer bytes;
+  try {
+    bytes = CharBuffer(read ? static_cast<uint64_t>(before.st_size) : 0);
+  } catch (const std::bad_alloc&) {
+    read = false;
+    errno = ENOMEM;
+  }
   read = read && ReadAll(fd, bytes.data, bytes.size) && fstat(fd, &after) == 0;
   if (read && !SameVersion(before, after)) {
     read = false;

@@ -52,8 +52,8 @@ int OpenRegularFile(const std::string& path, int flags);
 // a map: another program may cut or rewrite the file meanwhile (a cut under a mapping
 // raises SIGBUS), and a read that overlaps such a change is refused rather than returned
 // torn. False, `out` unchanged and errno set, when the file cannot be opened (see
-// OpenRegularFile) or read, or when its size or modification time changed while it was
-// read (EAGAIN: a later read may succeed).
+// OpenRegularFile), held in memory (ENOMEM) or read, or when its size or modification
+// time changed while it was read (EAGAIN: a later read may succeed).
 bool ReadWholeFile(const std::string& path, CharBuffer& out);
 
 }  // namespace AppCore

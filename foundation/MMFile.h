@@ -33,7 +33,9 @@ class MMFile : public OpenFileState {
   MMFile(const MMFile&) = delete;
   MMFile& operator=(const MMFile&) = delete;
 
-  // Opens an existing, non-empty file with access "r" or "w" and views it whole. With
+  // Opens an existing, non-empty regular file (see OpenRegularFile) with access "r" or "w"
+  // and views it whole. A map faults (SIGBUS) when another program cuts the file under it:
+  // read files that others may change with ReadWholeFile instead. With
   // `text`, a leading byte-order signature is skipped.
   bool OpenFile(const char* path, std::string access, bool text = false);
   bool OpenFile(const std::string& path, std::string access, bool text = false);
@@ -50,7 +52,9 @@ class MMFile : public OpenFileState {
   void ClearAll();
   // Synchronously writes the mapped view to disk. Needs access "w".
   bool FlushView();
-  // Cuts or extends (with zeros) the file to `n` bytes; 0 re-creates it with one byte.
+  // Cuts or extends (with zeros) the file to `n` bytes; 0 re-creates it with one byte. An
+  // extension reserves its blocks, so a full disk fails it here rather than faulting a
+  // later write through the map.
   // The mapping may move: re-read `view` afterwards. The view keeps its start and ends at
   // the new end of file; a cut at or below the view's start views the whole file instead.
   bool ResizeFile(unsigned long n);
