@@ -8,7 +8,8 @@
 // Threading: `frad`, `keepRows` and the rows are used only under `mutex`. `pending` is also
 // read without the lock by the update cycle's first test, so it is atomic; it is written
 // under the lock. A producer that writes cells in place takes `mutex` (through
-// TvxClient::GetTarget) and sets `pending` itself.
+// TvxClient::GetTarget) and sets `pending` itself. Sending a message of the target takes
+// `sendMutex` first (below).
 
 #include <atomic>
 #include <cstdint>
@@ -27,8 +28,12 @@ struct TargetData {
   int32_t keyIndex = -1;  // index of the key column in frad; -1 when none
   std::atomic<bool> pending{false};  // frad changed since the last update message
   bool keepRows = false;  // rows stay after an update and after a reset
-  // Resets that emptied the rows: a send whose rows a reset removed meanwhile leaves the
-  // rows added since alone.
-  uint64_t clears = 0;
   std::mutex mutex;
+  // Held from the build of a message of the target to the end of its send, and taken
+  // before `mutex`: a reset cannot clear the rows of an update between its build and its
+  // send, and the target's messages reach the link in the order they were decided.
+  std::mutex sendMutex;
+  // A clear the link refused: sent before any later update. Written under sendMutex; also
+  // read without it by the update cycle's first test.
+  std::atomic<bool> clearOwed{false};
 };

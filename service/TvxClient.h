@@ -123,8 +123,16 @@ class TvxClient {
   std::chrono::milliseconds reconnectGap{5000};
   // How long Quit waits for the closing handshake before it stops the event loop.
   std::chrono::milliseconds closeGrace{2000};
-  // Rows a target keeps while the link is not open; past it the oldest are dropped.
+  // Rows a target keeps while the link is not open or full; past it the oldest are dropped.
   int64_t maxBacklogRows = 500000;
+  // How often the open link is checked and pinged, and how long the server may stay silent
+  // (no pong, no message) before the link is given up and reopened as a lost one: a
+  // stopped server is noticed within pingPeriod + silenceLimit. Tests shorten both.
+  std::chrono::milliseconds pingPeriod{1000};
+  std::chrono::milliseconds silenceLimit{4000};
+  // While the link holds more than this many bytes of earlier frames unsent (a server that
+  // reads slowly or not at all), no update message is built: the rows wait in their targets.
+  uint64_t maxUnsentBytes = 1 << 20;
 
   // ---- Targets (TvxClientTargets.cpp) ----
   // Targets are registered during start-up, before any stream thread runs; the map is not
@@ -157,13 +165,17 @@ class TvxClient {
   void UpdateTarget(const std::string& alias, const std::string& database,
                     const std::string& table, const std::vector<std::string>& row);
   // The update cycle's send: one update message per pending target with rows, in key
-  // order, built under the target's lock and sent after it is released. The rows sent
-  // leave the table (unless it keeps them) once the link took the message; while the link
-  // is not open nothing is sent, the rows stay pending and each target keeps at most
-  // maxBacklogRows of them (the oldest are dropped, with one log line saying how many).
+  // order, built under the target's lock and sent after it is released (producers never
+  // wait for the link; a reset of the target waits for the send, so no message carries
+  // rows a reset has cleared). A clear the link refused earlier goes out first. The rows
+  // sent leave the table (unless it keeps them) once the link took the message; while the
+  // link is not open or holds more than maxUnsentBytes unsent, nothing is built, the rows
+  // stay pending and each target keeps at most maxBacklogRows of them (the oldest are
+  // dropped, with one log line saying how many).
   void SendTargetUpdates();
   // Empties the target (unless it keeps its rows), clears pending and sends its clear
-  // message, all under the target's lock. An unknown target is ignored.
+  // message. A clear the link refuses (not open) is kept, one per target, and sent by the
+  // update cycle before any later row of the target. An unknown target is ignored.
   void ResetTarget(const std::string& alias, const std::string& database,
                    const std::string& table);
 
@@ -171,6 +183,9 @@ class TvxClient {
   // saying so in at most one line per second.
   void TrimBacklog(const std::string& key, TargetData& target);
   LogThrottle backlogLog{std::chrono::seconds(1)};  // update cycle only
+  // Sends the target's clear message (built in `msg`); one the link refuses stays owed.
+  // The caller holds the target's sendMutex.
+  bool SendClear(TargetData& target, ByteStream& msg);
 
   std::string tableRoot = FixedPaths::kLiveDir;  // root of the target table files
   std::map<std::string, TargetData*> targets;   // by alias/database/table; owned
@@ -186,6 +201,9 @@ class TvxClient {
   using FrameSink = std::function<FrameResult(bool binary, uint64_t size, const FrameFill& fill,
                                               std::string* error)>;
   FrameSink frameSink;  // empty: no link, every send is refused silently
+  // The bytes of earlier frames the link still holds unsent, as last measured (a little
+  // behind: the measure is taken on the network thread). Empty: no link, nothing held.
+  std::function<uint64_t()> unsentBytes;
 
   // Sends "BS=" + the image of `bs` as one binary frame. False without a message when the
   // link is not open (Status is not kOpen) or has no live connection. A library error

@@ -55,6 +55,64 @@ void RunLoop(TvxClient::Link* link, Endpoint* endpoint) {
   link->LoopEnded();
 }
 
+// Network thread: the server of `handle` has just shown it is alive.
+void Heard(TvxClient::Link* link, const websocketpp::connection_hdl& handle) {
+  if (link->IsCurrent(handle)) link->lastHeard = std::chrono::steady_clock::now();
+}
+
+// Network thread: measures the connection's send queue for the senders' next look.
+template <class ConnectionPtr>
+void MeasureUnsent(TvxClient::Link* link, const ConnectionPtr& con) {
+  std::lock_guard<std::mutex> lock(link->sendMutex);
+  link->unsent = con->get_buffered_amount();
+}
+
+template <class Endpoint>
+void CheckLiveness(TvxClient* client, Endpoint* endpoint, websocketpp::connection_hdl handle);
+
+// Runs CheckLiveness once pingPeriod has passed.
+template <class Endpoint>
+void ArmLivenessCheck(TvxClient* client, Endpoint* endpoint, websocketpp::connection_hdl handle) {
+  const long period = static_cast<long>(client->pingPeriod.count());
+  client->link->pingTimer =
+      endpoint->set_timer(period, [client, endpoint, handle](const websocketpp::lib::error_code& ec) {
+        if (!ec) CheckLiveness(client, endpoint, handle);  // an error: cancelled by the close
+      });
+}
+
+// Network thread, every pingPeriod while the connection is open. A server that stopped
+// (a frozen process keeps its TCP connection open and answers nothing) would take every
+// frame into its socket and lose them: once it has said nothing for silenceLimit, the link
+// is given up at once, without a closing handshake it would never answer, and the update
+// cycle reopens it while the rows wait in their targets. Otherwise it is pinged.
+template <class Endpoint>
+void CheckLiveness(TvxClient* client, Endpoint* endpoint, websocketpp::connection_hdl handle) {
+  TvxClient::Link* link = client->link.get();
+  if (!link->IsCurrent(handle)) return;
+  websocketpp::lib::error_code ec;
+  typename Endpoint::connection_ptr con = endpoint->get_con_from_hdl(handle, ec);
+  if (!con || con->get_state() != websocketpp::session::state::open) return;
+  MeasureUnsent(link, con);
+  const auto silent = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - link->lastHeard);
+  if (silent > client->silenceLimit) {
+    LogManager::Global << "No answer from the server for " + std::to_string(silent.count()) +
+                              " ms, giving the connection up";
+    TvxClient::Status = TvxClient::kClosed;
+    con->terminate(websocketpp::transport::error::make_error_code(websocketpp::transport::error::timeout));
+    return;
+  }
+  con->ping("", ec);  // refused only once the connection is closing, which its handler sees
+  ArmLivenessCheck(client, endpoint, handle);
+}
+
+// Network thread: a pending check would keep the event loop running after the close.
+void StopLivenessChecks(TvxClient::Link* link) {
+  if (!link->pingTimer) return;
+  link->pingTimer->cancel();
+  link->pingTimer.reset();
+}
+
 template <class Endpoint>
 void SetUpEndpoint(TvxClient* client, Endpoint* endpoint) {
   using websocketpp::connection_hdl;
@@ -67,6 +125,7 @@ void SetUpEndpoint(TvxClient* client, Endpoint* endpoint) {
   endpoint->set_message_handler([client, endpoint](connection_hdl h, typename Endpoint::message_ptr m) {
     client->on_message(endpoint, h, m);
   });
+  endpoint->set_pong_handler([client](connection_hdl h, std::string) { Heard(client->link.get(), h); });
   if constexpr (std::is_same_v<Endpoint, TlsEndpoint>) {
     endpoint->set_tls_init_handler([client](connection_hdl) { return MakeTlsContext(client->address); });
   }
@@ -91,6 +150,7 @@ bool Connect(TvxClient* client, Endpoint* endpoint) {
     return false;
   }
   link->SetHandle(con->get_handle());
+  link->unsent = 0;
   con->set_max_message_size(kMaxMessageSize);
   endpoint->connect(con);
   return true;
@@ -104,6 +164,7 @@ void Close(TvxClient* client, Endpoint* endpoint) {
   typename Endpoint::connection_ptr con = endpoint->get_con_from_hdl(link->Handle(), ec);
   typename Endpoint::connection_ptr abandoned;
   if (con && con->get_state() == websocketpp::session::state::open) {
+    std::lock_guard<std::mutex> lock(link->sendMutex);  // the close frame joins the send queue
     con->close(websocketpp::close::status::going_away, "", ec);  // an error changes nothing
   } else if (con && con->get_state() == websocketpp::session::state::connecting) {
     // An attempt still waiting for the server keeps the loop busy until the library's own
@@ -136,11 +197,25 @@ TvxClient::FrameResult SendFrame(TvxClient::Link* link, Endpoint* endpoint, bool
     payload.resize(size);
     fill(&payload[0]);
     msg->set_compressed(true);
+    std::lock_guard<std::mutex> lock(link->sendMutex);
     ec = con->send(msg);
   }
   if (!ec) return TvxClient::FrameResult::kSent;
   *error = ec.message();
   return TvxClient::FrameResult::kError;
+}
+
+// The last measure of the current connection's send queue; asks for a new one, which the
+// next call sees (the queue is only measured on the network thread).
+template <class Endpoint>
+uint64_t UnsentBytes(TvxClient::Link* link, Endpoint* endpoint) {
+  websocketpp::connection_hdl handle = link->Handle();
+  websocketpp::lib::asio::post(endpoint->get_io_service(), [link, endpoint, handle] {
+    websocketpp::lib::error_code ec;
+    typename Endpoint::connection_ptr con = endpoint->get_con_from_hdl(handle, ec);
+    if (con && link->IsCurrent(handle)) MeasureUnsent(link, con);
+  });
+  return link->unsent;
 }
 
 }  // namespace
@@ -198,6 +273,9 @@ bool TvxClient::Init(const std::string& address, int32_t port) {
       return secure ? SendFrame(link.get(), &link->tls, binary, size, fill, error)
                     : SendFrame(link.get(), &link->plain, binary, size, fill, error);
     };
+    unsentBytes = [this] {
+      return secure ? UnsentBytes(link.get(), &link->tls) : UnsentBytes(link.get(), &link->plain);
+    };
     firstStart = false;
   }
   if (!(secure ? Connect(this, &link->tls) : Connect(this, &link->plain))) return false;
@@ -224,11 +302,13 @@ void TvxClient::Quit() {
 }
 
 template <class Endpoint>
-void TvxClient::on_open(Endpoint*, std::weak_ptr<void> handle) {
+void TvxClient::on_open(Endpoint* endpoint, std::weak_ptr<void> handle) {
   if (!link->IsCurrent(handle)) return;
   LogManager::Global << "Connection Opened";
   Status = kOpen;
   NbTriesLeft = kTriesPerLink;
+  link->lastHeard = std::chrono::steady_clock::now();
+  ArmLivenessCheck(this, endpoint, handle);
 }
 
 template <class Endpoint>
@@ -244,6 +324,7 @@ template <class Endpoint>
 void TvxClient::on_close(Endpoint* endpoint, std::weak_ptr<void> handle) {
   if (!link->IsCurrent(handle)) return;
   Status = kClosed;
+  StopLivenessChecks(link.get());
   websocketpp::lib::error_code ec;
   typename Endpoint::connection_ptr con = endpoint->get_con_from_hdl(handle, ec);
   if (!con) return;
@@ -256,5 +337,6 @@ void TvxClient::on_close(Endpoint* endpoint, std::weak_ptr<void> handle) {
 template <class Endpoint, class MessagePtr>
 void TvxClient::on_message(Endpoint*, std::weak_ptr<void> handle, MessagePtr message) {
   if (!link->IsCurrent(handle)) return;
+  Heard(link.get(), handle);
   ReceiveFrame(message->get_payload());
 }

@@ -9,9 +9,12 @@
 // Threading: the endpoints are set up and started by the main thread; their event loop
 // runs on the network thread. The handle is replaced by the main thread (Init) and copied
 // by every sending thread, under handleMutex. loopRunning is set by the main thread before
-// it starts the network thread and cleared by that thread when its loop returns.
+// it starts the network thread and cleared by that thread when its loop returns. The
+// liveness fields (lastHeard, pingTimer) belong to the network thread.
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <mutex>
 #include <websocketpp/client.hpp>
@@ -37,6 +40,19 @@ struct TvxClient::Link {
   void LoopEnded();
   // Waits up to `timeout` for the loop to return; true when it has.
   bool WaitLoopEnd(std::chrono::milliseconds timeout);
+
+  // Held around every send on a connection and around every reading of its send queue:
+  // the library keeps the queue's size in a counter it does not guard for readers, so the
+  // queue is measured on the network thread (whose own writes cannot overlap the measure)
+  // while no other thread sends.
+  std::mutex sendMutex;
+  // Bytes of frames queued on the current connection that have not yet gone to the socket,
+  // as last measured on the network thread; any thread reads it.
+  std::atomic<uint64_t> unsent{0};
+  // When the server of the current connection was last heard from (opening, pong or
+  // message), and the timer of the next liveness check.
+  std::chrono::steady_clock::time_point lastHeard;
+  websocketpp::lib::shared_ptr<websocketpp::lib::asio::steady_timer> pingTimer;
 
  private:
   std::mutex handleMutex_;

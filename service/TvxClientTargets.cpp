@@ -137,18 +137,26 @@ void TvxClient::SendTargetUpdates() {
   ByteStream msg(false);  // one container for every message of this call
   for (auto& entry : targets) {
     TargetData& target = *entry.second;
-    if (!target.pending) continue;  // a target set pending meanwhile waits one period
+    // A target set pending meanwhile waits one period.
+    if (!target.pending && !target.clearOwed) continue;
+    if (unsentBytes && unsentBytes() > maxUnsentBytes) {
+      // The server is not reading: the rows wait here, within the backlog cap, rather than
+      // pile up in the link.
+      TrimBacklog(entry.first, target);
+      continue;
+    }
+    std::lock_guard<std::mutex> sendLock(target.sendMutex);
+    if (target.clearOwed && !SendClear(target, msg)) continue;
     int64_t sentRows = 0;
-    uint64_t clears = 0;
     {
       std::lock_guard<std::mutex> lock(target.mutex);
+      if (!target.pending) continue;
       if (target.frad.NbRows == 0) {
         target.pending = false;
         continue;
       }
       BuildUpdateMessage(target, msg);
       sentRows = target.frad.NbRows;
-      clears = target.clears;
       target.pending = false;
     }
     // Producers are never blocked by the network: the rows leave the table only once the
@@ -157,10 +165,17 @@ void TvxClient::SendTargetUpdates() {
     std::lock_guard<std::mutex> lock(target.mutex);
     if (!sent) {
       target.pending = true;
-    } else if (!target.keepRows && target.clears == clears) {
+    } else if (!target.keepRows) {
       DeleteOldestRows(target.frad, sentRows);  // rows added meanwhile stay
     }
   }
+}
+
+bool TvxClient::SendClear(TargetData& target, ByteStream& msg) {
+  BuildClearMessage(target, msg);
+  const bool sent = ImplSendMsg(msg);
+  target.clearOwed = !sent;
+  return sent;
 }
 
 void TvxClient::TrimBacklog(const std::string& key, TargetData& target) {
@@ -180,13 +195,13 @@ void TvxClient::ResetTarget(const std::string& alias, const std::string& databas
                             const std::string& table) {
   TargetData* target = GetTarget(alias, database, table);
   if (target == nullptr) return;
-  std::lock_guard<std::mutex> lock(target->mutex);
-  if (!target->keepRows) {
-    target->frad.DeleteAllRows();
-    ++target->clears;
+  // Waits for a send of the target under way: its rows were taken before this reset.
+  std::lock_guard<std::mutex> sendLock(target->sendMutex);
+  {
+    std::lock_guard<std::mutex> lock(target->mutex);
+    if (!target->keepRows) target->frad.DeleteAllRows();
+    target->pending = false;
   }
-  target->pending = false;
   ByteStream msg(false);
-  BuildClearMessage(*target, msg);
-  ImplSendMsg(msg);
+  SendClear(*target, msg);  // rows added from here on go out after it
 }

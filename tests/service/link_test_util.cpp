@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <websocketpp/error.hpp>
 
 #include "service/StreamRegistry.h"
@@ -61,16 +63,22 @@ NumberedStream::NumberedStream(std::string name, StreamDef* def, std::chrono::mi
 bool NumberedStream::Init() {
   MiniFrad table;
   table.New(name);
-  if (!table.Set(0, {"n", "text"}, {kBigInt, kText}, {0, 0})) return false;
+  if (!table.Set(0, {"n", "text"}, {kBigInt, kText}, {0, static_cast<int32_t>(textBytes)})) return false;
   if (!WSOCK->NewTarget(kAlias, kDatabase, name, "UPSERT", "n", std::move(table))) return false;
   ready = true;
   return true;
 }
 
 void NumberedStream::Run() {
+  std::mt19937 random(static_cast<uint32_t>(textBytes));
+  std::string text = "row";
   while (!quit) {
     if (!stopAppending) {
-      WSOCK->UpdateTarget(kAlias, kDatabase, name, {std::to_string(produced.load()), "row"});
+      if (textBytes > 0) {
+        text.resize(textBytes);
+        for (char& c : text) c = static_cast<char>('A' + random() % 58);
+      }
+      WSOCK->UpdateTarget(kAlias, kDatabase, name, {std::to_string(produced.load()), text});
       ++produced;
     }
     std::unique_lock<std::mutex> lock(mutex);

@@ -20,7 +20,9 @@ namespace linktest {
 
 // A producer that appends numbered rows ("n" BIG INT = 0, 1, 2, ..., "text") to its own
 // target (alias "api", database "live", table = the stream's name), one row every `period`
-// until it quits. The target is registered around a table the stream supplies.
+// until it quits. The target is registered around a table the stream supplies. The text is
+// "row" kept to the column's size 0, or `textBytes` random letters (which compress poorly)
+// when set before Init.
 class NumberedStream : public StreamBase {
  public:
   NumberedStream(std::string name, StreamDef* def, std::chrono::milliseconds period);
@@ -28,6 +30,7 @@ class NumberedStream : public StreamBase {
   void Run() override;
 
   std::chrono::milliseconds period;
+  size_t textBytes = 0;
   std::atomic<int64_t> produced{0};  // rows appended so far
   std::atomic<bool> stopAppending{false};
 };

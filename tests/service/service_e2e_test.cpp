@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <variant>
 
 #include "support/FileBytes.h"
 #include "support/Namespace.h"
@@ -48,15 +49,15 @@ std::string OnlyLog(NamespaceRun& run) {
   return logs.empty() ? "" : run.ReadFile(kLogDir + "/" + logs[0]);
 }
 
-// The target table file and a sample table of ten numbered rows for a replay stream.
-void WriteReplayFiles(NamespaceRun& run) {
+// The target table file and a sample table of `rows` numbered rows for a replay stream.
+void WriteReplayFiles(NamespaceRun& run, int64_t rows = 10) {
   testsupport::WireTable table;
   table.name = "numbers";
   table.colNames = {"n", "text"};
   table.colTypes = {3, 6};
   table.colSizes = {0, 255};
   run.WriteFile("/var/www/ostrel/live/OSTREL.api/live/numbers.ostrel", testsupport::TableImage(table).Image());
-  for (int64_t i = 0; i < 10; ++i) table.rows.push_back({i, "row " + std::to_string(i)});
+  for (int64_t i = 0; i < rows; ++i) table.rows.push_back({i, "row " + std::to_string(i)});
   run.WriteFile("/opt/tolvexserver/data/sample.ostrel", testsupport::TableImage(table).Image());
 }
 
@@ -258,6 +259,47 @@ TEST(ServiceEndToEnd, FullLogDiskKeepsTheServiceRunningAndTheLinesPending) {
   size_t said = 0;
   for (size_t at = 0; (at = errors.find("cannot be written", at)) != std::string::npos; ++at) ++said;
   EXPECT_EQ(said, 2u) << errors;
+}
+
+// A reset typed while the link is down reaches the server once the link is back, before
+// the rows of the new cycle.
+TEST(ServiceEndToEnd, ResetDuringAnOutageIsClearedBeforeTheNextRows) {
+  TVX_SKIP_WITHOUT_NAMESPACES();
+  NamespaceRun run;
+  WriteReplayFiles(run, 20000);  // no cycle of its own ends (and clears) during the test
+  run.WriteFile(kConfig, Config("DEFAULT", "ON", R"("SAMPLE_OSTREL":"/opt/tolvexserver/data/sample.ostrel",)"
+                                                 R"("SAMPLE_RATE":"2","METHOD":"ORDERED")"));
+  std::string error;
+  ASSERT_TRUE(run.Start({kBinary}, &error)) << error;
+  ASSERT_TRUE(run.WaitForStandIn("\"event\":\"message\"", 20s));
+  ASSERT_TRUE(run.StandIn("admit refuse"));
+  ASSERT_TRUE(run.StandIn("close 1000 maintenance"));
+  ASSERT_TRUE(run.WaitForStandIn("\"event\":\"close\"", 10s));
+  std::this_thread::sleep_for(300ms);
+  ASSERT_TRUE(run.WriteStdin("r"));
+  std::this_thread::sleep_for(300ms);
+  ASSERT_TRUE(run.StandIn("admit accept"));
+  ASSERT_TRUE(run.WaitForStandIn("\"event\":\"open\",\"conn\":2", 20s));
+  std::this_thread::sleep_for(300ms);
+  ASSERT_TRUE(run.WriteStdin("q"));
+  EXPECT_EQ(run.Wait(10s), 0);
+
+  // On the new connection: the clear, then the new cycle from its first row, in order.
+  std::vector<std::string> events;
+  std::vector<int64_t> numbers;
+  for (const standin::Received& m : run.StandInMessages()) {
+    if (m.connection != 2) continue;
+    std::string event;
+    m.message.GetText("Event", &event);
+    events.push_back(event);
+    for (const auto& row : m.table.rows) numbers.push_back(std::get<int64_t>(row.at(0)));
+  }
+  ASSERT_GE(events.size(), 2u);
+  EXPECT_EQ(events[0], "CLEAR");
+  for (size_t i = 1; i < events.size(); ++i) EXPECT_EQ(events[i], "UPSERT") << i;
+  ASSERT_FALSE(numbers.empty());
+  for (size_t i = 0; i < numbers.size(); ++i) ASSERT_EQ(numbers[i], static_cast<int64_t>(i));
+  EXPECT_NE(OnlyLog(run).find("Reset Target: api/live/numbers"), std::string::npos);
 }
 
 }  // namespace

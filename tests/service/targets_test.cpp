@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <random>
+#include <thread>
 
 #include "foundation/LogManager.h"
 #include "record/ByteStream.h"
@@ -308,13 +311,14 @@ TEST_F(TargetsTest, TargetsAreSentInKeyOrder) {
   EXPECT_EQ(order, (std::vector<std::string>{"s", "t", "u"}));
 }
 
-// The rows of every decoded update of `frames`, in order, as texts.
+// The rows of every decoded update of `frames` (clears skipped), in order, as texts.
 std::vector<std::vector<std::string>> SentRows(FrameLog& frames) {
   std::vector<std::vector<std::string>> rows;
   for (size_t i = 0; i < frames.Count(); ++i) {
     WireTable table;
-    std::string error;
+    std::string error, event;
     WireContainer msg = frames.Decoded(i);
+    if (msg.GetText("Event", &event) && event == "CLEAR") continue;
     const WireContainer* data = msg.GetNested("Data");
     if (data == nullptr || !testsupport::DecodeTable(*data, &table, &error)) {
       ADD_FAILURE() << "frame " << i << ": " << error;
@@ -407,21 +411,38 @@ TEST_F(TargetsTest, RowsAddedOrResetDuringASendAreNotLost) {
   EXPECT_EQ(SentRows(frames),
             (std::vector<std::vector<std::string>>{{"1", "a", "1"}, {"2", "b", "2"}, {"3", "c", "3"}}));
 
-  // A reset during the send took the sent rows already; the row added after it stays.
+  // A reset on another thread while an update is on its way to the link waits for it: the
+  // cleared rows never reach the server after the clear, and the row added after the reset
+  // follows the clear.
   client.UpdateTarget("shop", "db", "sales", {"4", "d", "4"});
+  const size_t before = frames.Count();
+  std::atomic<bool> resetStarted{false};
+  std::thread resetter;
   client.frameSink = [&](bool binary, uint64_t size, const TvxClient::FrameFill& fill, std::string* error) {
-    TvxClient::FrameResult result = record(binary, size, fill, error);
-    if (frames.Count() == 3) {
-      client.ResetTarget("shop", "db", "sales");
-      client.UpdateTarget("shop", "db", "sales", {"5", "e", "5"});
+    if (!resetStarted.exchange(true)) {
+      resetter = std::thread([&] {
+        client.ResetTarget("shop", "db", "sales");
+        client.UpdateTarget("shop", "db", "sales", {"5", "e", "5"});
+      });
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));  // time to overtake the update
     }
-    return result;
+    return record(binary, size, fill, error);
   };
   client.SendTargetUpdates();
-  ASSERT_EQ(client.GetTargetFrad("shop", "db", "sales").NbRows, 1);
-  std::string id;
-  client.GetTargetFrad("shop", "db", "sales").ToString(0, 0, id);
-  EXPECT_EQ(id, "5");
+  resetter.join();
+  client.SendTargetUpdates();
+  std::vector<std::string> events;
+  for (size_t i = before; i < frames.Count(); ++i) {
+    std::string event;
+    frames.Decoded(i).GetText("Event", &event);
+    events.push_back(event);
+  }
+  EXPECT_EQ(events, (std::vector<std::string>{"UPSERT", "CLEAR", "UPSERT"}));
+  std::vector<std::vector<std::string>> rows = SentRows(frames);
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(rows[3][0], "4");
+  EXPECT_EQ(rows[4][0], "5");
+  EXPECT_EQ(client.GetTargetFrad("shop", "db", "sales").NbRows, 0);
 }
 
 TEST_F(TargetsTest, ClearMessageAndKeepRows) {
