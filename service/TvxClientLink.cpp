@@ -117,8 +117,10 @@ template <class Endpoint>
 void SetUpEndpoint(TvxClient* client, Endpoint* endpoint) {
   using websocketpp::connection_hdl;
   endpoint->init_asio();
+  // Also the line per control frame: the liveness pings would print two every second.
   endpoint->clear_access_channels(websocketpp::log::alevel::frame_header |
-                                  websocketpp::log::alevel::frame_payload);
+                                  websocketpp::log::alevel::frame_payload |
+                                  websocketpp::log::alevel::control);
   endpoint->set_open_handler([client, endpoint](connection_hdl h) { client->on_open(endpoint, h); });
   endpoint->set_fail_handler([client, endpoint](connection_hdl h) { client->on_fail(endpoint, h); });
   endpoint->set_close_handler([client, endpoint](connection_hdl h) { client->on_close(endpoint, h); });
