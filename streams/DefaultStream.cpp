@@ -155,9 +155,13 @@ void DefaultStream::RunTerminal() {
         ExecSample();
         break;
       }
-      case 'r':
+      case 'r': {
+        // Not between a sample's read of the counter and its row: that row of the old cycle
+        // would follow the clear, and the new cycle would miss its first row.
+        std::lock_guard<std::mutex> lock(mutex);
         ExecReset(0);
         break;
+      }
       case '-':
         sampleRate = std::min(sampleRate + kRateStep, kMaxSampleRate);
         LogSampleRate();

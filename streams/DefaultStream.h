@@ -15,8 +15,8 @@
 // shorter (never below 1 ms); "r" resets route 0 only.
 //
 // Threading: Run on the stream's thread, RunTerminal on its console thread, Quit from any
-// thread. The generator is used only under `mutex` (ExecSample's callers hold it); the
-// counter and the rate are atomic.
+// thread. The generator is used only under `mutex` (ExecSample's callers hold it), and so
+// is every reset; the counter and the rate are atomic.
 
 #include <atomic>
 #include <cstdint>

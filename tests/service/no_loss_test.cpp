@@ -169,6 +169,7 @@ TEST(NoLoss, StalledServerLeavesTheRowsInTheirTargetAndLosesNone) {
   // Resumed, it gets every row once and in order.
   run.stream->stopAppending = true;
   run.server.Signal(SIGCONT);
+  std::this_thread::sleep_for(50ms);  // a row being appended when the producer was stopped
   const int64_t produced = run.stream->produced;
   std::vector<int64_t> numbers;
   const auto resumed = std::chrono::steady_clock::now();
@@ -177,6 +178,7 @@ TEST(NoLoss, StalledServerLeavesTheRowsInTheirTargetAndLosesNone) {
     numbers = RecordedNumbers(run.dir.File("first.frames"));
   } while ((numbers.empty() || numbers.back() < produced - 1) && std::chrono::steady_clock::now() - resumed < 20s);
   run.link.StopRun();
+  ASSERT_EQ(run.stream->produced.load(), produced);
   ASSERT_EQ(static_cast<int64_t>(numbers.size()), produced);
   for (size_t i = 0; i < numbers.size(); ++i) ASSERT_EQ(numbers[i], static_cast<int64_t>(i));
 }
