@@ -1,7 +1,8 @@
 // The service binary end to end, with its fixed paths and port, inside private namespaces
 // (tests/support/Namespace.h): exit codes, log files, the reconnection gap seen at the
-// stand-in, the operator's "q", and a reset typed while the link is down. A WebSocket library exception cannot be provoked from
-// outside the binary; startup_test shows the new pass in-process.
+// stand-in, the operator's "q", and a reset typed while the link is down. A WebSocket
+// library exception cannot be provoked from outside the binary; startup_test shows the new
+// pass in-process.
 
 #include <gtest/gtest.h>
 
