@@ -8,12 +8,19 @@
 // write them with memcpy.
 //
 // That tight layout is what every image, file and container holds. A heap table (mode 1)
-// that gains rows lays its slices out for a row capacity instead (ColOffsets[c] * capacity),
-// which grows geometrically, so appending rows one at a time moves the slices only when the
-// capacity runs out. Such a heap block is read through GetCTilePtr, whose column slices stay
-// contiguous; the raw bytes at cTile follow the tight layout only in modes 2 and 3, or in
-// mode 1 after an operation other than IncreaseRows/AddRow changed the block. Images
-// (AddToByteStream and the operations built on it) always hold the tight layout.
+// that gains or drops rows at its ends keeps room instead, so that appending a row and
+// dropping the oldest rows cost no more than the rows they touch:
+// - its slices are laid out for a row capacity (ColOffsets[c] * capacity), which grows
+//   geometrically, and the table's rows may start past the first row of each slice (rows
+//   dropped from the front are only skipped until the next regrowth reclaims them);
+// - each text column's texts lie in a region of their own with room behind them; a column
+//   whose region is full moves all regions apart at once, with room in proportion to each.
+// Such a heap table is read through GetCTilePtr and GetCMintPtr, whose column slices and
+// per-column texts stay contiguous; the raw bytes at cTile and cMint (and cMintSize, the
+// bytes of the texts in use) follow the tight layout only in modes 2 and 3, or in mode 1
+// after an operation other than IncreaseRows, AddRow and DropFirstRows changed the table.
+// Images (AddToByteStream and every operation built on it) and copies always hold the tight
+// layout, texts packed in column order.
 //
 // Storage modes (Mode): 0 none; 1 heap (TileBuf, MintBuf); 2 the values of the buffer records
 // "cTile" and "cMint" of a record container (Stream, not owned, or a container that was only
@@ -112,7 +119,8 @@ class MiniFrad {
   // [start, end) of the text bytes of rows min(r0, r1)..max(r0, r1), clamped to the rows.
   std::pair<uint64_t, uint64_t> GetCMintRange(int64_t col, int64_t r0, int64_t r1) const;
   std::pair<uint64_t, uint64_t> GetCMintRange(int64_t col) const;
-  // (tile bytes, text bytes) of a row range.
+  // (tile bytes, text bytes) of rows min(r0, r1)..max(r0, r1), r0 taken as 0 and r1 as the
+  // last row when outside 0..NbRows, both then lowered to the last row.
   std::pair<uint64_t, uint64_t> GetSize(int64_t r0, int64_t r1) const;
   static void MemCpy(void* dst, const void* src, uint64_t n);
 
@@ -143,17 +151,23 @@ class MiniFrad {
   bool DeleteColumns(std::vector<int64_t> indices);
 
   // ---- Rows (MiniFradRows.cpp) ----
-  // Appends n rows with uninitialised cells. A heap table keeps spare rows, so appending is
-  // amortised constant time per row; other modes resize their store to the exact size.
+  // Appends n rows with uninitialised cells (in a heap table, text cells are empty texts). A
+  // heap table keeps spare rows, so appending is amortised constant time per row; other
+  // modes resize their store to the exact size.
   bool IncreaseRows(int64_t n);
   bool DecreaseRows(int64_t n);
   bool DeleteAllRows();
   // Indices out of range are ignored.
   bool DeleteRows(const std::vector<int64_t>& indices);
+  // Drops the first n rows (every row when n >= NbRows; nothing when n <= 0); the rows after
+  // them keep their order and cells. A heap table does it in time independent of the rows
+  // it keeps (their bytes stay where they are until appends need the room); other modes
+  // rewrite their blocks as DeleteRows does. False only when locked or not loaded.
+  bool DropFirstRows(int64_t n);
 
   // Checks the invariants of a valid table (counts, strides, block sizes; with deep, every
-  // type id and text size and every text reference inside cMint, contiguous per column and
-  // without overlap between columns).
+  // type id and text size and every text reference inside the text block). Texts need not
+  // lie back to back: Load lays out afresh a table whose texts do not.
   bool Validate(bool deep) const;
 
   // ---- New tables from existing ones (MiniFradGenerate.cpp) ----
@@ -192,7 +206,9 @@ class MiniFrad {
   // ---- Inside a record container (MiniFradStream.cpp; record set in TableRecords.h) ----
   // Replaces the table with the one held by bs. With lock, a read-only view of bs's memory;
   // without, inside bs when bs is contiguous, else a heap copy. The table is checked before
-  // use; a malformed one is refused (false, table cleared).
+  // use; a malformed one is refused (false, table cleared). Texts that are not back to back
+  // in row order per column, or columns whose texts share bytes, are laid out afresh: in a
+  // heap copy (a locked one when lock is set), or inside bs, whose records are rewritten.
   bool Load(ByteStream* bs, bool lock);
   bool FromByteStream(ByteStream& bs);
   void AddToByteStream(ByteStream& bs, const std::string& name) const;
@@ -206,8 +222,9 @@ class MiniFrad {
   // with Stream set) and fetches the block pointers again.
   void SyncByteStream();
   // Writes the schema into bs and makes the table's blocks bs's reserved (unwritten) cell
-  // records. False, the table unchanged, for counts that disagree or a container that
-  // refuses the records (read-only).
+  // records. In a contiguous bs the table lives on in bs and grows through it (Stream = &bs);
+  // otherwise it is a locked view (Stream null). False, the table unchanged, for counts that
+  // disagree or a container that refuses the records (read-only).
   bool LinkToByteStream(ByteStream& bs, const std::string& name);
   // The rows of a, then those of b, written as one table into bs; false as for Link.
   static bool CombineToByteStream(ByteStream& bs, const MiniFrad& a, const MiniFrad& b,
@@ -223,35 +240,84 @@ class MiniFrad {
   // StorageId of a column's type; 0 for a column index or type id out of range.
   uint32_t StorageOf(int64_t col) const;
   // Rows the column slices of cTile are laid out for: NbRows, or the heap table's row
-  // capacity while it has spare rows. The one place where slice addresses are derived.
+  // capacity while it has spare rows; row r of the table is row RowStart + r of each slice.
   int64_t SliceRows() const { return std::max(RowCapacity, NbRows); }
   // (offset factor, width) of each part of a slice: a part of c rows starts at factor * c.
   // A text column has two parts (offsets, then lengths).
   std::vector<std::pair<uint64_t, uint64_t>> SliceParts() const;
   // Own buffer: makes room for `rows` rows (rows >= NbRows) by growing the row capacity
-  // geometrically, and sets NbRows. New cells are not initialised.
+  // geometrically (or reclaiming the rows dropped from the front), and sets NbRows. New
+  // cells are not initialised. False when the block's size would overflow.
   bool ReserveRows(int64_t rows);
-  // Back to the tight layout (heap block of exactly NbRows * RowStride bytes): every
-  // operation that changes the schema, shrinks the rows or hands the block on starts here.
+  // Back to the tight layout (heap blocks of exactly NbRows * RowStride bytes and of the
+  // texts in use, packed in column order): every operation that changes the schema, shrinks
+  // the rows or hands the blocks on starts here.
   void Tighten();
   // The tight image of cTile (cTileSize bytes) into dst, one copy per slice part.
   void CopyTightTile(char* dst) const;
   // Fetches cTile/cMint (and, outside mode 3, their sizes) again from the current store.
   void RefreshBlocks();
   bool ResizeBlock(bool tile, uint64_t size);
+  // Moves blocks within `base` that keep their order and do not overlap one another, before
+  // or after the move.
+  struct BlockMove {
+    uint64_t from;
+    uint64_t to;
+    uint64_t length;
+  };
+  static void MoveInOrder(char* base, const std::vector<BlockMove>& moves);
   // Fills the fixed-width cell (col, row) from a text; a missing text or one that does not
   // parse gives the column's null value. Text and "NULL" columns are left alone.
   void ParseCell(int64_t col, int64_t row, const char* text, uint64_t length, bool missing);
   // Writes the text cells of the new row r (AddRow steps for text columns), moving the
   // text blocks that must make room. False when cMint cannot grow.
   bool AddTextCells(int64_t r, const std::vector<std::string>& texts);
+  // Heap text regions (MiniFradHeapText.cpp). A text column's [start, end) in cMint over
+  // rows lo..hi, which must exist; an empty range for rows that refer outside the block.
+  std::pair<uint64_t, uint64_t> TextSpan(int64_t col, int64_t lo, int64_t hi) const;
+  // Bytes text references may address: the heap block with its room, else cMintSize.
+  uint64_t MintBound() const;
+  // Gives every text column of a heap table a region, leaving texts where they are.
+  void AdoptTextRooms();
+  // Where a text after the first `rows` rows of a column goes: after the last of their
+  // texts, or at the column's region start.
+  uint64_t TextEnd(int64_t col, int64_t rows) const;
+  // Bytes AddRow stores for column col's text (one for a missing text: a null).
+  uint64_t NewTextLength(int64_t col, const std::vector<std::string>& texts) const;
+  // Every text column's region has room for its text of `texts` after its last text.
+  bool TextsFit(const std::vector<std::string>& texts) const;
+  // Moves the regions apart so that each text column has room for its texts, the bytes of
+  // `texts` (AddRow's; missing ones take one byte) and as much again as half its texts.
+  void SpreadTexts(const std::vector<std::string>& texts);
+  // Appends row r's texts to a heap table with regions (the new row's cells exist).
+  void AppendHeapTexts(int64_t r, const std::vector<std::string>& texts);
+  // Copies column col's texts to dst + at (never past dst + limit) and writes their new
+  // offsets to `offsets` (NbRows cells: the column's own, or those of an image); returns the
+  // end of the copy.
+  uint64_t CopyColumnTexts(int64_t col, char* dst, uint64_t at, uint64_t limit,
+                           char* offsets) const;
+  // Back to a text block of exactly the texts in use, packed in column order.
+  void PackTexts();
+  // Texts back to back in row order per column and no byte shared between columns: what
+  // the operations that move whole column blocks rely on.
+  bool TextsBackToBack() const;
+  // Load's remedy when they are not: the texts laid out afresh, packed in column order, in a
+  // heap copy for a locked table. False (the table unusable) when the store refuses.
+  bool LayOutTextsAfresh();
+  // The tight images of both blocks into caller memory of cTileSize and cMintSize bytes.
+  void CopyImageBlocks(char* tile, char* text) const;
+  // The blocks already are their tight images.
+  bool BlocksTight() const { return RowCapacity == 0 && TextRooms.empty(); }
   // Nanoseconds of a recognised date-time text, else the null value.
   static int64_t ParseDatetime(const char* text, uint64_t length);
   // A new table (New(name, dir)) with this table's schema and no rows.
   MiniFrad EmptyCopyOfSchema(const std::string& name, const std::string& dir) const;
-  // Moves the first keptRows cells of every column slice from its place in a table of
-  // fromRows rows to its place in a table of toRows rows.
-  void MoveSlices(int64_t fromRows, int64_t toRows, int64_t keptRows);
+  // Moves keptRows cells of every column slice, from slice row fromStart of a block laid out
+  // for fromRows rows to the first row of a block laid out for toRows rows.
+  void MoveSlices(int64_t fromRows, int64_t fromStart, int64_t toRows, int64_t keptRows);
+  // Replaces the rows with those whose mask byte is set, texts laid out afresh in column
+  // order (DeleteRows, and Load for texts that are not back to back).
+  bool KeepRows(const std::vector<uint8_t>& mask);
   // Same column count, names, types and formats (sizes may differ).
   static bool CanCombine(const MiniFrad& a, const MiniFrad& b);
   // Counts agree with the vectors, type ids are valid and text sizes fit 16 bits: what must
@@ -264,7 +330,32 @@ class MiniFrad {
 
   // Row capacity of a heap block laid out for spare rows; 0 when the layout is tight.
   int64_t RowCapacity = 0;
+  // Slice row of the table's first row (rows dropped from the front); 0 when tight.
+  int64_t RowStart = 0;
+  // [start, end) of each column's text region in a heap block laid out with room (NbCols
+  // entries, unused for other columns); empty when the text block is packed.
+  std::vector<std::pair<uint64_t, uint64_t>> TextRooms;
 };
+
+// Cell addressing is inline: AddRow and the column walks compute an address per cell.
+inline uint32_t MiniFrad::StorageOf(int64_t col) const {
+  if (col < 0 || col >= NbCols || !IsValidColumnType(ColTypes[col])) return 0;
+  return column_types_lookup[ColTypes[col]].StorageId;
+}
+
+inline bool MiniFrad::IsTextColumn(int64_t col) const { return StorageOf(col) == st_text; }
+
+inline char* MiniFrad::GetCTilePtr(int64_t row, int64_t col, int part) const {
+  if (row < 0 || row >= NbRows || col < 0 || col >= NbCols || cTile == nullptr) return nullptr;
+  const int64_t rows = SliceRows();
+  const int64_t at = RowStart + row;
+  if (IsTextColumn(col)) {
+    return part == 1 ? cTile + TextLengthPosition(ColOffsets[col], rows, at)
+                     : cTile + TextOffsetPosition(ColOffsets[col], rows, at);
+  }
+  return cTile + static_cast<uint64_t>(ColOffsets[col]) * rows +
+         static_cast<uint64_t>(ColStride[col]) * at;
+}
 
 std::string HeaderDivider(const std::string& title, int width, const std::string& fill);
 std::string Divider(int count, const std::string& fill);

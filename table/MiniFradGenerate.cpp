@@ -76,8 +76,7 @@ MiniFrad MiniFrad::GenerateCopy(const std::string& name, const std::string& dir)
   MiniFrad t = EmptyCopyOfSchema(name, dir);
   if (!t.ResizeCTile(cTileSize) || !t.ResizeCMint(cMintSize)) return MiniFrad();
   t.NbRows = NbRows;
-  CopyTightTile(t.cTile);
-  MemCpy(t.cMint, cMint, cMintSize);
+  CopyImageBlocks(t.cTile, t.cMint);
   return t;
 }
 

@@ -36,6 +36,8 @@ MiniFrad& MiniFrad::operator=(MiniFrad&& other) noexcept {
   ColOffsets = std::move(other.ColOffsets);
   RowStride = other.RowStride;
   RowCapacity = other.RowCapacity;
+  RowStart = other.RowStart;
+  TextRooms = std::move(other.TextRooms);
   Loaded = other.Loaded;
   Locked = other.Locked;
   DateSpecs = std::move(other.DateSpecs);
@@ -70,7 +72,8 @@ void MiniFrad::Clear() {
   ColOffsets.clear();
   DateSpecs.clear();
   RowStride = 0;
-  RowCapacity = 0;
+  RowCapacity = RowStart = 0;
+  TextRooms.clear();
   Loaded = Locked = false;
   Mode = 0;
   TileBuf.Clear();
@@ -141,7 +144,8 @@ void MiniFrad::RefreshBlocks() {
       // A block with spare rows is larger than the table's cells.
       cTileSize = RowCapacity > 0 ? static_cast<uint64_t>(NbRows) * RowStride : TileBuf.size;
       cMint = reinterpret_cast<char*>(MintBuf.data);
-      cMintSize = MintBuf.size;
+      // A block with room holds more than the texts in use, whose count is kept as they change.
+      if (TextRooms.empty()) cMintSize = MintBuf.size;
       break;
     case 2:
       if (Stream != nullptr) {
@@ -213,24 +217,10 @@ bool MiniFrad::ResizeCTile(uint64_t size) {
   Tighten();
   return ResizeBlock(true, size);
 }
-bool MiniFrad::ResizeCMint(uint64_t size) { return ResizeBlock(false, size); }
-
-bool MiniFrad::IsTextColumn(int64_t col) const { return StorageOf(col) == st_text; }
-
-uint32_t MiniFrad::StorageOf(int64_t col) const {
-  if (col < 0 || col >= NbCols || !IsValidColumnType(ColTypes[col])) return 0;
-  return column_types_lookup[ColTypes[col]].StorageId;
-}
-
-char* MiniFrad::GetCTilePtr(int64_t row, int64_t col, int part) const {
-  if (row < 0 || row >= NbRows || col < 0 || col >= NbCols || cTile == nullptr) return nullptr;
-  const int64_t rows = SliceRows();
-  const uint64_t start = static_cast<uint64_t>(ColOffsets[col]) * rows;
-  if (IsTextColumn(col)) {
-    return part == 1 ? cTile + TextLengthPosition(ColOffsets[col], rows, row)
-                     : cTile + TextOffsetPosition(ColOffsets[col], rows, row);
-  }
-  return cTile + start + static_cast<uint64_t>(ColStride[col]) * row;
+bool MiniFrad::ResizeCMint(uint64_t size) {
+  if (Locked || !Loaded) return false;
+  Tighten();
+  return ResizeBlock(false, size);
 }
 
 char* MiniFrad::GetCMintPtr(int64_t row, int64_t col, uint16_t& length) const {
@@ -239,7 +229,8 @@ char* MiniFrad::GetCMintPtr(int64_t row, int64_t col, uint16_t& length) const {
   if (offsetCell == nullptr) return nullptr;
   const uint64_t offset = LoadCell<uint64_t>(offsetCell);
   const uint16_t size = LoadCell<uint16_t>(GetCTilePtr(row, col, 1));
-  if (offset > cMintSize || size > cMintSize - offset) return nullptr;
+  const uint64_t bound = MintBound();
+  if (offset > bound || size > bound - offset) return nullptr;
   length = size;
   // Empty texts in an empty text block still get a pointer: null means "no text cell".
   static char noBytes = 0;
@@ -247,15 +238,12 @@ char* MiniFrad::GetCMintPtr(int64_t row, int64_t col, uint16_t& length) const {
 }
 
 std::pair<uint64_t, uint64_t> MiniFrad::GetCMintRange(int64_t col, int64_t r0, int64_t r1) const {
-  if (NbRows == 0 || cMintSize == 0 || cMint == nullptr || !IsTextColumn(col)) return {0, 0};
+  if (NbRows == 0 || MintBound() == 0 || cMint == nullptr || !IsTextColumn(col)) return {0, 0};
   int64_t lo = std::max<int64_t>(std::min(r0, r1), 0);
   int64_t hi = std::min<int64_t>(std::max(r0, r1), NbRows - 1);
   lo = std::min(lo, NbRows - 1);
   hi = std::max<int64_t>(hi, 0);
-  const uint64_t start = LoadCell<uint64_t>(GetCTilePtr(lo, col, 0));
-  const uint64_t end = LoadCell<uint64_t>(GetCTilePtr(hi, col, 0)) +
-                       LoadCell<uint16_t>(GetCTilePtr(hi, col, 1));
-  return {start, end};
+  return TextSpan(col, lo, hi);
 }
 
 std::pair<uint64_t, uint64_t> MiniFrad::GetCMintRange(int64_t col) const {
@@ -263,19 +251,20 @@ std::pair<uint64_t, uint64_t> MiniFrad::GetCMintRange(int64_t col) const {
 }
 
 std::pair<uint64_t, uint64_t> MiniFrad::GetSize(int64_t r0, int64_t r1) const {
-  // Rows past the last one count as the last one: a range never holds rows that do not exist.
-  const int64_t lo = (r0 >= 0 && r0 < NbRows) ? r0 : 0;
-  const int64_t hi = (r1 >= 0 && r1 < NbRows) ? r1 : NbRows - 1;
-  const uint64_t tile = hi >= lo ? RowStride * static_cast<uint64_t>(hi - lo + 1) : 0;
+  if (NbRows == 0) return {0, 0};
+  // r0 outside the rows (NbRows itself included) starts at the first row, r1 ends at the
+  // last; the rows are then taken in order and lowered to the last row, so that the tile
+  // and text bytes count the same rows and never a row that does not exist.
+  const int64_t a = (r0 >= 0 && r0 <= NbRows) ? r0 : 0;
+  const int64_t b = (r1 >= 0 && r1 <= NbRows) ? r1 : NbRows - 1;
+  const int64_t lo = std::min({a, b, NbRows - 1});
+  const int64_t hi = std::min(std::max(a, b), NbRows - 1);
   uint64_t text = 0;
-  if (NbRows > 0 && NbCols > 0 && cMintSize > 0) {
-    for (int64_t c = 0; c < NbCols; ++c) {
-      if (!IsTextColumn(c)) continue;
-      const auto range = GetCMintRange(c, std::min(lo, NbRows - 1), std::min(hi, NbRows - 1));
-      text += range.second - range.first;
-    }
+  for (int64_t c = 0; c < NbCols; ++c) {
+    const auto range = GetCMintRange(c, lo, hi);
+    text += range.second - range.first;
   }
-  return {tile, text};
+  return {RowStride * static_cast<uint64_t>(hi - lo + 1), text};
 }
 
 void MiniFrad::MemCpy(void* dst, const void* src, uint64_t n) {

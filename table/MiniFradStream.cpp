@@ -115,27 +115,49 @@ bool MiniFrad::Load(ByteStream* bs, bool lock) {
     MemCpy(cMint, mint, mintSize);
   }
   SyncMetadata();
-  if (!Validate(true)) {
+  if (!Validate(true) || (!TextsBackToBack() && !LayOutTextsAfresh())) {
     Clear();
     return false;
   }
   return true;
 }
 
+bool MiniFrad::LayOutTextsAfresh() {
+  // A locked table's bytes are the container's: it becomes a locked heap copy instead.
+  const bool locked = Locked;
+  if (locked) {
+    Mode = 1;
+    Stream = nullptr;
+    Locked = false;
+  }
+  const bool done = KeepRows(std::vector<uint8_t>(static_cast<size_t>(NbRows), 1));
+  Locked = locked;
+  return done;
+}
+
 bool MiniFrad::FromByteStream(ByteStream& bs) { return Load(&bs, true); }
 
 void MiniFrad::AddToByteStream(ByteStream& bs, const std::string& name) const {
   AddSchemaRecords(bs, name, NbRows);
-  if (RowCapacity <= NbRows) {
+  if (BlocksTight()) {
     bs.AddBuffer(kKeyTile, cTile, cTileSize);
-  } else if (char* tile = bs.AddBuffer(kKeyTile, cTileSize)) {
-    CopyTightTile(tile);
-  } else {  // a container that cannot reserve: hand it the bytes as a tight block does
-    std::string tight(cTileSize, '\0');
-    CopyTightTile(tight.data());
-    bs.AddBuffer(kKeyTile, tight.data(), tight.size());
+    bs.AddBuffer(kKeyMint, cMint, cMintSize);
+    return;
   }
-  bs.AddBuffer(kKeyMint, cMint, cMintSize);
+  // Both records are reserved before either is written: a reservation may move the image.
+  if (bs.AddBuffer(kKeyTile, cTileSize) != nullptr && bs.AddBuffer(kKeyMint, cMintSize) != nullptr) {
+    uint64_t size = 0;
+    char* tile = BlockOf(bs, kKeyTile, size);
+    CopyImageBlocks(tile, BlockOf(bs, kKeyMint, size));
+    return;
+  }
+  // A container that cannot reserve (or an empty record): hand it the bytes as a tight
+  // table does.
+  std::string tile(cTileSize, '\0');
+  std::string text(cMintSize, '\0');
+  CopyImageBlocks(tile.data(), text.data());
+  bs.AddBuffer(kKeyTile, tile.data(), tile.size());
+  bs.AddBuffer(kKeyMint, text.data(), text.size());
 }
 
 std::vector<ByteStreamSlotSpec> MiniFrad::PreAllocateInfo(const std::string& name) const {

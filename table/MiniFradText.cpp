@@ -73,10 +73,18 @@ void MiniFrad::ParseCell(int64_t col, int64_t row, const char* text, uint64_t le
 bool MiniFrad::AddRow(const std::vector<std::string>& texts) {
   if (Locked || !Loaded) return false;
   const int64_t r = NbRows;
-  if (!IncreaseRows(1)) return false;
-  if (!AddTextCells(r, texts)) {
-    DecreaseRows(1);
-    return false;
+  if (Mode == 1) {
+    // Room first: a failed allocation throws with the table as it was.
+    if (TextRooms.empty()) AdoptTextRooms();
+    if (!TextsFit(texts)) SpreadTexts(texts);
+    if (!ReserveRows(r + 1)) return false;
+    AppendHeapTexts(r, texts);
+  } else {
+    if (!IncreaseRows(1)) return false;
+    if (!AddTextCells(r, texts)) {
+      DecreaseRows(1);
+      return false;
+    }
   }
   for (int64_t c = 0; c < NbCols; ++c) {
     if (IsTextColumn(c)) continue;

@@ -8,27 +8,34 @@
 
 namespace {
 
-// Every text reference of every text column lies inside cMint, the texts of a column are
-// contiguous in row order, and the blocks of different columns do not overlap. Row-adding
-// and column-deleting operations move whole column blocks and rely on all three.
-bool TextCellsSound(const MiniFrad& t) {
-  std::vector<std::pair<uint64_t, uint64_t>> blocks;
+// Every text reference of every text column lies inside the text block.
+bool TextsInside(const MiniFrad& t, uint64_t bound) {
   for (int64_t c = 0; c < t.NbCols; ++c) {
     if (column_types_lookup[t.ColTypes[c]].StorageId != st_text) continue;
     const char* offsets = t.GetCTilePtr(0, c, 0);
     const char* lengths = t.GetCTilePtr(0, c, 1);
-    uint64_t start = 0;
-    uint64_t end = 0;
     for (int64_t r = 0; r < t.NbRows; ++r) {
       const uint64_t offset = LoadCell<uint64_t>(offsets + kTextOffsetBytes * r);
       const uint16_t length = LoadCell<uint16_t>(lengths + kTextLengthBytes * r);
-      if (offset > t.cMintSize || length > t.cMintSize - offset) return false;
-      if (r == 0) {
-        start = offset;
-      } else if (offset != end) {
-        return false;
-      }
-      end = offset + length;
+      if (offset > bound || length > bound - offset) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool MiniFrad::TextsBackToBack() const {
+  std::vector<std::pair<uint64_t, uint64_t>> blocks;
+  for (int64_t c = 0; c < NbCols; ++c) {
+    if (!IsTextColumn(c) || NbRows == 0) continue;
+    const char* offsets = GetCTilePtr(0, c, 0);
+    const char* lengths = GetCTilePtr(0, c, 1);
+    const uint64_t start = LoadCell<uint64_t>(offsets);
+    uint64_t end = start;
+    for (int64_t r = 0; r < NbRows; ++r) {
+      if (LoadCell<uint64_t>(offsets + kTextOffsetBytes * r) != end) return false;
+      end += LoadCell<uint16_t>(lengths + kTextLengthBytes * r);
     }
     if (end > start) blocks.emplace_back(start, end);
   }
@@ -39,8 +46,6 @@ bool TextCellsSound(const MiniFrad& t) {
   return true;
 }
 
-}  // namespace
-
 bool MiniFrad::Validate(bool deep) const {
   const size_t cols = static_cast<size_t>(NbCols);
   if (NbCols < 0 || NbRows < 0 || ColNames.size() != cols || ColTypes.size() != cols ||
@@ -48,9 +53,10 @@ bool MiniFrad::Validate(bool deep) const {
       ColOffsets.size() != cols || DateSpecs.size() != cols) {
     return false;
   }
+  // Without rows nothing reads the blocks, whatever they hold.
   uint64_t tileSize = 0;
   if (__builtin_mul_overflow(static_cast<uint64_t>(NbRows), RowStride, &tileSize) ||
-      tileSize != cTileSize) {
+      (NbRows > 0 && tileSize != cTileSize)) {
     return false;
   }
   if (!deep) return true;
@@ -73,5 +79,5 @@ bool MiniFrad::Validate(bool deep) const {
   if (NbRows == 0) return true;
   // Rows need cells: without them nothing would bound the row count of a loaded table.
   if (tileSize == 0 || cTile == nullptr) return false;
-  return TextCellsSound(*this);
+  return TextsInside(*this, MintBound());
 }

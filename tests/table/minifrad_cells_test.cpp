@@ -228,9 +228,16 @@ TEST(MiniFradCells, SizesOfRowRanges) {
   ASSERT_TRUE(t.AddRow({"1", "a", "xyz"}));
   ASSERT_TRUE(t.AddRow({"2", "bb", ""}));
   ASSERT_TRUE(t.AddRow({"3", "ccc", "q"}));
-  EXPECT_EQ(t.GetSize(0, 2), Range(72, 10));
-  EXPECT_EQ(t.GetSize(1, 1), Range(24, 2));
-  EXPECT_EQ(t.GetSize(-4, 3), Range(72, 10));
+  // Rows r0..r1 in order; r0 outside 0..NbRows is the first row, r1 outside it the last, and
+  // the row count itself stands for the last row: never a row that does not exist.
+  const struct {
+    int64_t r0, r1;
+    Range size;
+  } sizes[] = {
+      {0, 2, Range(72, 10)}, {1, 1, Range(24, 2)}, {-4, 3, Range(72, 10)},
+      {3, 3, Range(24, 4)},  {2, 0, Range(72, 10)}, {1, -1, Range(48, 6)},
+  };
+  for (const auto& c : sizes) EXPECT_EQ(t.GetSize(c.r0, c.r1), c.size) << c.r0 << ".." << c.r1;
   const auto range = t.GetCMintRange(1, 2, 1);
   EXPECT_EQ(range.second - range.first, 5u);
   EXPECT_EQ(t.GetCMintRange(0), Range(0, 0));

@@ -126,6 +126,14 @@ class ModelRun {
       ref_.Clear();
       return "DeleteAllRows";
     }
+    if (pick < 94) {
+      const int64_t n = static_cast<int64_t>(rng_() % (ref_.rows / 2 + 3)) - 1;
+      EXPECT_TRUE(table_.DropFirstRows(n));
+      std::vector<int64_t> first;
+      for (int64_t r = 0; r < n; ++r) first.push_back(r);
+      ref_.DeleteRows(first);
+      return "DropFirstRows";
+    }
     return AddRow();
   }
 

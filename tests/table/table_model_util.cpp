@@ -202,9 +202,37 @@ int32_t RandomType(std::mt19937_64& rng) {
   return kTypes[rng() % (sizeof kTypes / sizeof kTypes[0])];
 }
 
+namespace {
+
+// The layout every operation keeps and appends rely on: each text column's texts back to
+// back in row order, and no byte shared between columns.
+void ExpectTextsBackToBack(const MiniFrad& t) {
+  std::vector<std::pair<uint64_t, uint64_t>> blocks;
+  for (int64_t c = 0; c < t.NbCols && t.NbRows > 0; ++c) {
+    if (StorageOf(t.ColTypes[c]) != st_text) continue;
+    uint64_t start = 0;
+    std::memcpy(&start, t.GetCTilePtr(0, c, 0), 8);
+    uint64_t end = start;
+    for (int64_t r = 0; r < t.NbRows; ++r) {
+      uint64_t offset = 0;
+      uint16_t length = 0;
+      std::memcpy(&offset, t.GetCTilePtr(r, c, 0), 8);
+      std::memcpy(&length, t.GetCTilePtr(r, c, 1), 2);
+      ASSERT_EQ(offset, end) << "col " << c << " row " << r;
+      end += length;
+    }
+    if (end > start) blocks.emplace_back(start, end);
+  }
+  std::sort(blocks.begin(), blocks.end());
+  for (size_t i = 1; i < blocks.size(); ++i) ASSERT_LE(blocks[i - 1].second, blocks[i].first);
+}
+
+}  // namespace
+
 void ExpectSameTable(const MiniFrad& t, const RefTable& ref, const std::string& context) {
   SCOPED_TRACE(context);
   ASSERT_TRUE(t.Validate(true));
+  ExpectTextsBackToBack(t);
   ASSERT_EQ(t.NbCols, static_cast<int64_t>(ref.cols.size()));
   ASSERT_EQ(t.NbRows, ref.rows);
   for (int64_t c = 0; c < t.NbCols; ++c) {
