@@ -4,7 +4,9 @@
 // time to an empty heap table until it holds 1,000, 10,000, 100,000 or 500,000 rows, with 1, 2
 // or 4 text columns, against the floor of parsing the same texts alone (same rows, same run).
 // Appending must stay flat: the 500,000-row case is also reported against the 1,000-row one.
-// ToByteStream of 10,000 and 100,000 rows, against a memcpy of the two blocks.
+// TrimOldest: a 500,000-row table that drops its oldest rows as new ones come, against
+// appending the same rows to a fresh table. ToByteStream of 10,000 and 100,000 rows, against
+// a memcpy of the two blocks.
 // Every case reports ns per row; the program ends with the ratio of each case to its anchor.
 #include <cstdio>
 #include <cstring>
@@ -136,6 +138,21 @@ void BM_ParseFloor(benchmark::State& state) {
   PerRow(state, rows.size());
 }
 
+// A backlog kept at its cap: 500,000 rows, each iteration appends 10,000 rows and drops the
+// 10,000 oldest. Per row appended (and dropped), against appending to a fresh table.
+void BM_TrimOldest(benchmark::State& state) {
+  const size_t kept = static_cast<size_t>(state.range(0));
+  const size_t batch = 10000;
+  const auto& rows = Rows(batch, 2);
+  MiniFrad t = Filled(kept);
+  for (auto _ : state) {
+    for (const auto& row : rows) t.AddRow(row);
+    t.DropFirstRows(static_cast<int64_t>(batch));
+    benchmark::DoNotOptimize(t.cTile);
+  }
+  PerRow(state, batch);
+}
+
 void BM_ToByteStream(benchmark::State& state) {
   const size_t n = static_cast<size_t>(state.range(0));
   static std::map<size_t, MiniFrad> tables;
@@ -173,6 +190,7 @@ void RowArgs(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_ParseFloor)->Apply(RowArgs)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AddRow)->Apply(RowArgs)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TrimOldest)->Arg(500000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MemcpyBlocks)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ToByteStream)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
@@ -186,6 +204,7 @@ RatioReporter::Pairs Pairs() {
     }
     pairs.emplace_back("BM_AddRow/500000" + suffix, "BM_AddRow/1000" + suffix);
   }
+  pairs.emplace_back("BM_TrimOldest/500000", "BM_AddRow/10000/2");
   pairs.emplace_back("BM_ToByteStream/10000", "BM_MemcpyBlocks/10000");
   pairs.emplace_back("BM_ToByteStream/100000", "BM_MemcpyBlocks/100000");
   return pairs;
