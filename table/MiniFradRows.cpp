@@ -77,9 +77,11 @@ bool MiniFrad::ReserveRows(int64_t rows) {
   if (RowStart + rows > laidOut) {
     // Half again as many rows: a table appended to row by row moves its slices O(log n)
     // times and wastes at most a third of its block. Rows dropped from the front are
-    // reclaimed at the same time, in place when the block is large enough.
+    // reclaimed at the same time, and a block left large by them shrinks to the same
+    // measure: a table that keeps dropping its oldest rows moves each row a bounded number
+    // of times on average.
     const int64_t wanted = RowStart > 0 ? rows + rows / 2 : laidOut + laidOut / 2;
-    int64_t capacity = std::max<int64_t>({rows, wanted, laidOut, kMinRowCapacity});
+    int64_t capacity = std::max<int64_t>({rows, wanted, kMinRowCapacity});
     uint64_t bytes = 0;
     if (__builtin_mul_overflow(static_cast<uint64_t>(capacity), RowStride, &bytes)) {
       capacity = rows;
@@ -89,6 +91,7 @@ bool MiniFrad::ReserveRows(int64_t rows) {
     if (bytes > TileBuf.size) TileBuf.Resize(bytes);
     RefreshBlocks();
     MoveSlices(laidOut, RowStart, capacity, NbRows);
+    if (bytes < TileBuf.size) TileBuf.Resize(bytes);  // shrinking never fails
     RowCapacity = capacity;
     RowStart = 0;
   }
