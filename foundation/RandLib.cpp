@@ -70,7 +70,9 @@ float RAND_GetSPerc(int s) {
 }
 
 float RAND_GetPerc() {
-  std::random_device device("default");
+  // Opening the device is what costs (on some virtual machines its CPU-feature probe traps);
+  // each draw still reads a fresh value from it.
+  thread_local std::random_device device("default");
   const uint32_t s = device() ^ static_cast<uint32_t>(std::time(nullptr));
   // One xorshift decides which of the two generators gives this draw.
   if (RAND_GetXPerc(s + 37) > 0.5f) return RAND_GetXPerc(s);

@@ -6,8 +6,8 @@
 //
 // Threading: RAND_GetPerc and RAND_GetSPerc reseed the process-wide rand() generator, so
 // calls from several threads interleave on it; everything else is pure apart from drawing.
-// RAND_GetPerc opens the platform random device on each call: it suits occasional draws,
-// not bulk sampling.
+// RAND_GetPerc reads a fresh value from the platform random device (opened once per thread)
+// on each call: it suits occasional draws, not bulk sampling.
 //
 // Arguments are checked: fractions outside [0, 1] (and NaN) are clamped, empty lists and
 // weights that do not fit their values give the documented "none" result, never a read

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 
 #include "foundation/LogManager.h"
 #include "service/ConfigParser.h"
@@ -128,6 +129,7 @@ bool CarSimStream::ShapeCarsTable() {
     return false;
   }
   FetchCarCells();
+  manager.PlaceVehicles();
   WriteCarCells();  // no cell stays uninitialised until the first write
   return true;
 }
@@ -182,6 +184,7 @@ void CarSimStream::RunStep() {
     lastStepTime = Clock::now();  // the paused time is not simulated
     return;
   }
+  std::this_thread::sleep_until(lastStepTime + kStepPeriod);
   const Clock::time_point now = Clock::now();
   Step(TimeStep(now - lastStepTime));
   lastStepTime = now;
@@ -201,6 +204,7 @@ void CarSimStream::WaitWhilePaused() {
 void CarSimStream::Step(float dt) { manager.Step(dt); }
 
 void CarSimStream::WriteTables() {
+  manager.PlaceVehicles();
   // The cells are fetched again under the lock: a table whose shape someone else changed
   // is left alone rather than written through pointers into memory it no longer owns.
   {

@@ -12,10 +12,12 @@
 // the client's data directory + "CarSimMap.cmap"), "SAMPLE_RATE" (ms between table writes,
 // default 5), "NB_CARS" (default 1, clamped to 1..VehicleManager::kMaxCars).
 //
-// The simulation loop does not sleep: each step takes the real time elapsed since the last
-// one on the monotonic clock, scaled by kTimeScale and clamped to [0, kMaxTimeStep]; the
-// tables are written when more than the sample rate has passed since the last write. While
-// paused no step is taken, and the paused time is not replayed afterwards.
+// The simulation steps at most once per kStepPeriod and sleeps in between, so a small map
+// costs a small share of a core. Each step takes the real time elapsed since the last one on
+// the monotonic clock, scaled by kTimeScale and clamped to [0, kMaxTimeStep] (the vehicle
+// manager splits a long step into short sub-steps); the tables are written, car positions
+// computed, when more than the sample rate has passed since the last write. While paused no
+// step is taken, and the paused time is not replayed afterwards.
 //
 // Threading: Init on the client's thread before Run; Run (Step, WriteTables) on the stream's
 // thread, which alone touches the simulation. The cells are written through pointers kept
@@ -45,6 +47,8 @@ class CarSimStream : public virtual StreamBase {
   // Longest step (100 ms of real time): a thread that was held up does not move the cars
   // past lanes and junctions in one jump.
   static constexpr float kMaxTimeStep = 1.5f;
+  // Shortest time between the starts of two steps.
+  static constexpr std::chrono::milliseconds kStepPeriod{1};
   static constexpr int kColours = 55;
   // Colour of vehicle i is kColourList[i % kColours], as 0x00RRGGBB.
   static const std::array<int32_t, kColours> kColourList;
@@ -63,13 +67,15 @@ class CarSimStream : public virtual StreamBase {
   StreamBase* GetSelf() override;
 
   // One turn of Run's loop: while paused, waits until resumed or quit and takes no step;
-  // otherwise one step of the real time elapsed since the last, and the table writes when
-  // more than the sample rate has passed since the last ones.
+  // otherwise sleeps until kStepPeriod has passed since the last step, takes one step of
+  // the real time elapsed since the last, and writes the tables when more than the sample
+  // rate has passed since the last write.
   void RunStep();
   // One simulation step of dt time units.
   void Step(float dt);
-  // Writes every vehicle's row and every lane's state through the stored cell pointers,
-  // each table under its target's lock, and marks the targets pending.
+  // Computes the car positions, writes every vehicle's row and every lane's state through
+  // the stored cell pointers, each table under its target's lock, and marks the targets
+  // pending.
   void WriteTables();
   // The time step for `elapsed` real time: milliseconds * kTimeScale, clamped to
   // [0, kMaxTimeStep].

@@ -44,6 +44,7 @@ bool SimData::InitSimData() {
     for (int a = 0; a < RoadMapFormat::kMaxRoadsPerNode; ++a) AddIPaths(int(n), a);
   }
   for (RLine& road : lines) DeriveLanes(road);
+  for (INode& node : nodes) node.pathBits.assign(node.pathLen.size(), CellBits{});
   const std::string pathProblem = CheckPaths();
   if (!pathProblem.empty()) {
     Refuse(pathProblem);
@@ -68,6 +69,7 @@ void SimData::DeriveLanes(RLine& road) {
     road.laneLocal.push_back(local);
   }
   road.carMap.assign(road.nLanes, std::vector<uint32_t>(kCarCells, 0));
+  road.carBits.assign(road.nLanes, CellBits{});
 }
 
 ICord SimData::GetICordFromL(int node, int approach, int incoming, int lane) const {

@@ -30,6 +30,10 @@
 
 class ByteStream;
 
+// One bit per occupancy cell of a lane or junction path, 1 when a car is in it: the vehicles
+// look ahead 64 cells at a time. 16 words hold SimData::kCarCells cells.
+using CellBits = std::array<uint64_t, 16>;
+
 // Moves allowed from one incoming lane; each flag is 0 or 1.
 struct LaneOptions {
   int32_t straight = 0;
@@ -65,6 +69,7 @@ struct RLine {
   std::vector<RoadPath::Polyline> lanePls;
   std::vector<float> laneLen;
   std::vector<std::vector<uint32_t>> carMap;  // per lane, kCarCells cells: 1-based car id or 0
+  std::vector<CellBits> carBits;              // per lane, the cells of carMap that are not 0
 };
 
 // One junction or road end. Per-approach lists are indexed by approach; the four path lists
@@ -84,12 +89,14 @@ struct INode {
   std::vector<glm::vec2> outs;                // per approach: unit direction away from the node
   std::vector<RoadPath::Polyline> pathPls;    // per path id
   std::vector<float> pathLen;                 // per path id
+  std::vector<CellBits> pathBits;             // per path id: cells taken by cars on the path
   std::vector<uint32_t> slotL, slotS, slotR;  // per approach: car in a path's first 60%
 };
 
 class SimData {
  public:
-  static constexpr int kCarCells = 1000;  // occupancy cells per lane
+  static constexpr int kCarCells = 1000;  // occupancy cells per lane and junction path
+  static_assert(kCarCells <= 64 * int(std::tuple_size<CellBits>::value), "cells fit the bits");
 
   float laneW = 4.0f;
   float intSize = 20.0f;

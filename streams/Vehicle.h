@@ -21,7 +21,7 @@ struct Vehicle {
   int32_t node = 0;        // the coming (or current) junction
   int32_t path = 0;        // path id at `node`
   int32_t needNextRoad = 1;    // 1 when a route choice is due
-  int32_t cell = -1;       // occupancy cell on the lane, set by FillCarMap
+  int32_t cell = -1;       // occupancy cell on the lane, or on the path in a junction
   float calm = 0;          // temperament in [0, 1]; fixed for the car's life
   int32_t carAhead = 0;    // 1 once a car was seen ahead; cleared when accelerating
   int32_t go = 0;          // 1 once a car in a junction is released

@@ -1,4 +1,4 @@
-// A car's position and speed decision (DrawVehicle) and its move along lane or path.
+// A car's speed decision (DrawVehicle), its move along lane or path, and its position.
 
 #include <algorithm>
 
@@ -14,10 +14,27 @@ constexpr int32_t kStop = 2, kTurnOnly = 4;
 // before which a left-turner still checks for oncoming traffic.
 constexpr float kYieldShare = 0.3f;
 
+// Braking is applied per step, whatever its length: alone it stops a car about where it
+// began to brake, up to a look-ahead short of the car ahead, and queues that loose lock up
+// a small network. So a braking car still creeps on, ever slower, until it is kQueueGap
+// behind.
+constexpr float kQueueGap = VehicleManager::kMinSpacing + 1.0f;
+constexpr float kCreepShare = 0.2f;  // of cruise speed, at a full look-ahead of room
+
+void BrakeFor(Vehicle& car, float gap, float look, float cruise) {
+  car.speed -= car.speed * MLib::MSharpIn(1 - gap / look);
+  const float room = std::clamp((gap - kQueueGap) / look, 0.0f, 1.0f);
+  car.speed = std::max(car.speed, cruise * kCreepShare * room);
+}
+
+// Whether light `code` stops a car making turn `turn`.
+bool MustStop(int32_t code, char turn) {
+  return code == kStop || (code == kTurnOnly && turn == 'S');
+}
+
 }  // namespace
 
 void VehicleManager::DrawVehicle(Vehicle& car) {
-  Place(car);
   if (car.inIntersection) {
     JunctionRules(car);
   } else {
@@ -43,21 +60,34 @@ void VehicleManager::Place(Vehicle& car) const {
   car.y = pos.y;
 }
 
+void VehicleManager::PlaceVehicles() {
+  for (Vehicle& car : vehicles) {
+    if (car.road >= 0) Place(car);
+  }
+}
+
 void VehicleManager::JunctionRules(Vehicle& car) {
   const float cruise = Cruise(car);
   if (lightsChanged == 1 || car.go == 1) {  // released: drive on, whatever waits
     car.go = 1;
     car.speed = std::min(car.speed + cruiseFast * 0.5f, cruiseFast);
-    return;
-  }
-  if (LeftTurnMustYield(car)) {
+  } else if (LeftTurnMustYield(car)) {
     car.speed = std::max(car.speed - cruise * 0.3f, 0.0f);
-    return;
+  } else {
+    if (car.speed < cruise) {
+      car.speed = cruise * MLib::MSharpIn(std::min(car.speed / cruise, 1.0f) + Acc(car) * 1.5f);
+    }
+    car.carAhead = 0;
   }
-  if (car.speed < cruise) {
-    car.speed = cruise * MLib::MSharpIn(std::min(car.speed / cruise, 1.0f) + Acc(car) * 1.5f);
-  }
-  car.carAhead = 0;
+  KeepDistance(car);
+}
+
+void VehicleManager::KeepDistance(Vehicle& car) {
+  const float look = Look(car);
+  const Ahead ahead = LookAhead(car, look);
+  if (!ahead.found || ahead.gap >= look) return;
+  BrakeFor(car, ahead.gap, look, Cruise(car));
+  car.carAhead = 1;
 }
 
 bool VehicleManager::LeftTurnMustYield(const Vehicle& car) const {
@@ -94,24 +124,26 @@ void VehicleManager::RoadRules(Vehicle& car) {
   const float look = Look(car), cruise = Cruise(car);
   bool braking = false;
 
-  // Keep the distance to the car ahead on the lane.
-  const std::vector<uint32_t>& cells = road.carMap[car.lane];
-  for (int c = std::max(car.cell + 1, 0); c < kCells; ++c) {
-    if (cells[c] == 0) continue;
-    const float gap = float(c - car.cell) * 0.001f * laneLen;
-    if (gap < look) {
-      car.speed -= car.speed * MLib::MSharpIn(1 - gap / look);
+  // Keep the distance to the car ahead on the lane, or at the start of the path.
+  const Ahead ahead = LookAhead(car, look);
+  if (ahead.found) {
+    if (ahead.gap < look) {
+      BrakeFor(car, ahead.gap, look, cruise);
       braking = true;
     }
     car.speed = std::max(car.speed, 0.0f);
     car.carAhead = 1;
-    break;
   }
 
-  // Stop for the light at the lane end.
+  // Stop for the light at the lane end. A car still changing lanes also stops for the
+  // light of the lane its path starts from: it may complete the change at the last moment,
+  // or enter that path from the wrong lane.
   const int32_t code = road.laneLight[car.lane];
   const float rem = (1 - float(car.cell) * 0.001f) * laneLen;
-  if (code == kStop || (code == kTurnOnly && car.turn == 'S')) {
+  const bool changing = car.targetLane >= 0 && car.targetLane < road.nLanes &&
+                        car.lane != car.targetLane;
+  if (MustStop(code, car.turn) ||
+      (changing && MustStop(road.laneLight[car.targetLane], car.turn))) {
     if (rem < look) {
       car.speed -= car.speed * MLib::MSharpIn(1 - rem / look);
       braking = true;
@@ -120,9 +152,7 @@ void VehicleManager::RoadRules(Vehicle& car) {
     }
   }
 
-  if (car.targetLane >= 0 && car.targetLane < road.nLanes && car.lane != car.targetLane) {
-    ChangeLane(car, cruise);
-  }
+  if (changing) ChangeLane(car, cruise);
   if (braking) return;
 
   // Wait for the left-turn slot of the approach.
@@ -145,9 +175,11 @@ void VehicleManager::ChangeLane(Vehicle& car, float cruise) {
   const RLine& road = sim.lines[car.road];
   const int from = car.lane > car.targetLane ? car.targetLane : car.lane + 1;
   const int to = car.lane > car.targetLane ? car.lane - 1 : car.targetLane;
+  // The window is centred on the car's own cell of each lane: lanes differ in length.
   for (int lane = from; lane <= to; ++lane) {
     const int w = CellSpan(laneChangeGap, road.laneLen[lane]);
-    if (Occupied(road, lane, car.cell - w, car.cell + w)) {
+    const int at = CellOf(car.dist, road.laneLen[lane]);
+    if (Occupied(road, lane, at - w, at + w)) {
       car.speed = std::max(car.speed - cruise * 0.1f, 0.0f);
       return;
     }
@@ -155,27 +187,46 @@ void VehicleManager::ChangeLane(Vehicle& car, float cruise) {
   const float progress = std::max(car.lcProgress, 0.0f);
   car.lcProgress = progress + Acc(car) * 0.3f * MLib::MSharpIn(progress) + 0.05f;
   if (car.lcProgress >= 1) {
+    const uint32_t id = IdOf(car);
+    Unmark(StripOf(car), car.cell, id);
     car.lane = car.targetLane;
     car.lcProgress = -1;
+    car.cell = CellOf(car.dist, road.laneLen[car.lane]);
+    Mark(StripOf(car), car.cell, id);
   }
 }
 
 void VehicleManager::Move(Vehicle& car, float dt) {
-  car.dist += car.speed * dt;
-  if (car.inIntersection) {
-    const float length = sim.nodes[car.node].pathLen[car.path];
-    if (car.dist > length) {
-      car.dist -= length;
+  float advance = std::max(car.speed, 0.0f) * dt;  // a car never rolls back
+  if (!(advance > 0)) return;
+  const StripRef from = StripOf(car);
+  const float length = LengthOf(from);
+  // Stop kMinSpacing short of the first taken cell ahead: from the start of the car's cell.
+  const float offset = car.dist - float(CellOf(car.dist, length)) / float(kCells) * length;
+  const Ahead ahead = LookAhead(car, advance + kMinSpacing + offset);
+  if (ahead.found) advance = std::min(advance, std::max(ahead.gap - kMinSpacing - offset, 0.0f));
+  car.dist += advance;
+  if (car.dist > length) {
+    // Not past the end of the next strip either: the look-ahead went no further.
+    car.dist -= length;
+    if (car.inIntersection) {
       car.inIntersection = 0;
       car.road = car.nextRoad;
       car.lane = car.nextLane;
       car.needNextRoad = 1;
-    }
-  } else {
-    const float length = sim.lines[car.road].laneLen[car.lane];
-    if (car.dist > length) {
-      car.dist -= length;
+    } else {
       car.inIntersection = 1;
     }
+    car.dist = std::min(car.dist, LengthOf(StripOf(car)));
   }
+  const StripRef to = StripOf(car);
+  const int32_t cell = CellOf(car.dist, LengthOf(to));
+  if (cell == car.cell && to.path == from.path && to.owner == from.owner &&
+      to.strip == from.strip) {
+    return;
+  }
+  const uint32_t id = IdOf(car);
+  Unmark(from, car.cell, id);
+  car.cell = cell;
+  Mark(to, cell, id);
 }

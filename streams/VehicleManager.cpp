@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_set>
 
 #include "foundation/MathLib.h"
 #include "foundation/RandLib.h"
@@ -37,19 +38,35 @@ bool VehicleManager::Init(int64_t n) {
   }
   const int32_t count = CarCount(n);
   vehicles.reserve(vehicles.size() + size_t(count));
+  // Cells already given to a car: a second car in one would drive inside the first, so
+  // its distance is drawn again (a few times; a map too small for its cars keeps the last).
+  std::unordered_set<int64_t> taken;
+  constexpr int kDraws = 20;
   for (int32_t i = 0; i < count; ++i) {
     Vehicle car;
     car.road = RLib::RAND_GetRandIntFromRange(0, int(sim.lines.size()) - 1);
-    car.dist = RLib::RAND_GetRandFloatFromRange(0, sim.lines[car.road].laneLen[0]);
+    const float length = sim.lines[car.road].laneLen[0];
+    for (int draw = 0; draw < kDraws; ++draw) {
+      car.dist = RLib::RAND_GetRandFloatFromRange(0, length);
+      if (taken.insert(int64_t(car.road) * kCells + CellOf(car.dist, length)).second) break;
+    }
     car.calm = RLib::RAND_GetPerc();
     vehicles.push_back(car);
   }
   nbCars = int32_t(vehicles.size());
   clearAll_ = true;
+  lightsWritten_ = false;
   return true;
 }
 
 void VehicleManager::Step(float dt) {
+  constexpr float kMostSubSteps = 1000;
+  const float parts =
+      dt > kMaxSubStep ? std::min(std::ceil(dt / kMaxSubStep), kMostSubSteps) : 1.0f;
+  for (int i = 0; i < int(parts); ++i) SubStep(dt / parts);
+}
+
+void VehicleManager::SubStep(float dt) {
   UpdateTrafficLights(dt);
   FillCarMap();
   for (Vehicle& car : vehicles) {
@@ -80,6 +97,12 @@ void VehicleManager::UpdateTrafficLights(float dt) {
     timer2 -= kPhaseLength;
     lightsChanged = 1;
   }
+  // Codes change only with a phase; the skip rules act only on a phase just begun.
+  if (lightsChanged == 1 || !lightsWritten_) WriteLightCodes();
+}
+
+void VehicleManager::WriteLightCodes() {
+  const int32_t phase = phase4;
   for (INode& node : sim.nodes) {
     const int roads = int(node.lines.size());
     for (int k = 0; k < roads; ++k) {
@@ -95,6 +118,9 @@ void VehicleManager::UpdateTrafficLights(float dt) {
       }
     }
   }
+  // A phase skipped on the way left the nodes before the skip on the old phase: the next
+  // step writes them all again.
+  lightsWritten_ = phase4 == phase;
 }
 
 void VehicleManager::SkipPhase(const INode& node) {
@@ -123,77 +149,6 @@ int32_t VehicleManager::LaneCode(int roads, int k, int lane, int nIn) const {
     default:
       return kNoLight;
   }
-}
-
-// ---- Occupancy ----
-
-int32_t VehicleManager::CellOf(float dist, float length) {
-  const float at = dist / length * float(kCells);
-  if (!(at > 0)) return 0;  // also NaN
-  if (at >= float(kCells - 1)) return kCells - 1;
-  return int32_t(at);
-}
-
-int32_t VehicleManager::CellSpan(float span, float length) {
-  const float cells = span / length * float(kCells);
-  if (!(cells > 0)) return 0;
-  if (cells >= float(kCells)) return kCells;
-  return int32_t(cells);
-}
-
-void VehicleManager::ClearCarMap() {
-  if (clearAll_) {
-    for (RLine& road : sim.lines) {
-      for (std::vector<uint32_t>& cells : road.carMap) std::fill(cells.begin(), cells.end(), 0);
-    }
-    clearAll_ = false;
-  } else {
-    for (const CellRef& ref : setCells_) {
-      if (size_t(ref.road) < sim.lines.size() &&
-          size_t(ref.lane) < sim.lines[ref.road].carMap.size()) {
-        sim.lines[ref.road].carMap[ref.lane][ref.cell] = 0;
-      }
-    }
-  }
-  setCells_.clear();
-  for (INode& node : sim.nodes) {
-    std::fill(node.slotL.begin(), node.slotL.end(), 0);
-    std::fill(node.slotS.begin(), node.slotS.end(), 0);
-    std::fill(node.slotR.begin(), node.slotR.end(), 0);
-  }
-}
-
-void VehicleManager::FillCarMap() {
-  ClearCarMap();
-  for (size_t i = 0; i < vehicles.size(); ++i) {
-    Vehicle& car = vehicles[i];
-    if (car.road < 0) continue;
-    const uint32_t id = uint32_t(i + 1);
-    if (car.inIntersection) {
-      INode& node = sim.nodes[car.node];
-      if (car.dist / node.pathLen[car.path] >= 0.6f) continue;
-      std::vector<uint32_t>* slots = car.turn == 'L'   ? &node.slotL
-                                     : car.turn == 'S' ? &node.slotS
-                                     : car.turn == 'R' ? &node.slotR
-                                                       : nullptr;
-      if (slots) (*slots)[car.approach] = id;
-    } else {
-      RLine& road = sim.lines[car.road];
-      car.cell = CellOf(car.dist, road.laneLen[car.lane]);
-      road.carMap[car.lane][car.cell] = id;
-      setCells_.push_back({car.road, car.lane, car.cell});
-    }
-  }
-}
-
-bool VehicleManager::Occupied(const RLine& road, int lane, int first, int last) const {
-  const std::vector<uint32_t>& cells = road.carMap[lane];
-  first = std::max(first, 0);
-  last = std::min(last, kCells - 1);
-  for (int c = first; c <= last; ++c) {
-    if (cells[c] != 0) return true;
-  }
-  return false;
 }
 
 // ---- Route choice ----

@@ -3,23 +3,35 @@
 // VehicleManager: the cars of the traffic simulation and the clocks of its traffic lights.
 //
 // Built over a road network (SimData) that is loaded and derived before Init. One simulation
-// step (Step) advances the light clocks and writes every lane's light code, rebuilds the
-// lane occupancy cells and junction slots, then for every active car chooses its route when
-// one is due (GetNextRoad), decides its position and speed (DrawVehicle) and moves it (Move).
-// Cars follow lanes along their resampled polylines, keep their distance by looking at the
-// occupancy cells ahead, stop for lights, change lanes towards the lane their junction path
-// starts from, and cross junctions on the network's paths; left-turners yield to oncoming
-// traffic. A car's `calm` in [0, 1] sets its look-ahead, cruise speed and acceleration.
+// step (Step) advances the light clocks and writes the lane light codes when a phase changed,
+// rebuilds the occupancy cells and junction slots, then for every active car chooses its
+// route when one is due (GetNextRoad), decides its speed (DrawVehicle) and moves it (Move).
+// Cars follow lanes and junction paths, keep their distance by looking at the occupancy
+// cells ahead (on into the path or lane they join next), stop for lights, change lanes
+// towards the lane their junction path starts from, and cross junctions on the network's
+// paths; left-turners yield to oncoming traffic. A car's `calm` in [0, 1] sets its
+// look-ahead, cruise speed and acceleration.
+//
+// No two cars share a cell of a lane or junction path: a move never reaches the first taken
+// cell ahead (less kMinSpacing), so a car waits at the end of its junction path while the
+// first cells of the lane it joins are taken, and each move or completed lane change updates
+// the cells at once, so the cars handled later in the same step see it. A car never rolls
+// back, even at a slightly negative speed.
 //
 // `dt` is simulation time: a light phase lasts kPhaseLength units and speeds are map units per
-// unit. The speed rules of DrawVehicle apply once per step; only Move and the clocks use dt.
+// unit. Step splits dt into sub-steps of at most kMaxSubStep, since the speed rules of
+// DrawVehicle apply once per (sub-)step and a long one lets a car brake too late for a red
+// light. Only Move and the clocks use dt.
+//
+// Positions (x, y) are not part of a step: PlaceVehicles computes them for whoever reads them.
 //
 // Light codes written into each road's laneLight (per global lane id):
 //   0 no path leaves the lane (no stop), 1 no light, 2 stop, 3 go,
 //   4 stop unless turning (a car going straight stops; a left-turner does not yield).
 //
-// The occupancy cells belong to the manager: FillCarMap clears only the cells it set itself
-// the step before, so nothing else may write them between steps.
+// The occupancy cells and light codes belong to the manager: FillCarMap clears only the cells
+// it or a move set since the last one, and light codes are written only when a phase changes,
+// so nothing else may write them between steps.
 //
 // Threading: used by one thread (the simulation's); nothing locks.
 
@@ -35,6 +47,10 @@ class VehicleManager {
   // Upper bound of Init's car count: more would only come from a typing slip.
   static constexpr int32_t kMaxCars = 100000;
   static constexpr float kPhaseLength = 30.0f;
+  // Longest sub-step of Step: short enough that the light rule stops every car in time.
+  static constexpr float kMaxSubStep = 0.15f;
+  // Room a moving car leaves before the first taken cell ahead of it, in map units.
+  static constexpr float kMinSpacing = 2.0f;
 
   int32_t nbCars = 70;
   float laneChangeGap = 5.0f;   // half-window kept free on each lane a lane change crosses
@@ -69,22 +85,29 @@ class VehicleManager {
   // the network has no road or a road has no lane.
   bool Init(int64_t n);
 
-  // One simulation step of length dt (the caller keeps dt finite and small).
+  // One simulation step of length dt, in sub-steps of at most kMaxSubStep (the caller keeps
+  // dt finite and small).
   void Step(float dt);
 
-  // Advances both light clocks by dt and writes every lane's light code.
+  // Advances both light clocks by dt and, at the first call and whenever a phase advanced,
+  // writes every lane's light code.
   void UpdateTrafficLights(float dt);
-  // Rebuilds the occupancy cells of all lanes and the junction slots from the cars.
+  // Rebuilds the occupancy cells of all lanes and junction paths and the junction slots from
+  // the cars, and each car's `cell`.
   void FillCarMap();
   // Route choice at the car's coming junction: next road, path, and the lanes it joins,
   // chosen only among roads that a path of the car's approach leads to. A car whose
   // approach has no path at all (a network that was not checked) is made inactive (road -1)
   // rather than sent down a path that does not exist.
   void GetNextRoad(Vehicle& car);
-  // Position of the car, then its speed decision for this step.
+  // Speed decision of the car for this step.
   void DrawVehicle(Vehicle& car);
-  // Advances the car by speed * dt along its lane or junction path.
+  // Advances the car by speed * dt along its lane or junction path, stopping short of the
+  // first taken cell ahead, and moves its occupancy cell along.
   void Move(Vehicle& car, float dt);
+  // Sets x, y of the car (of every active car) from its lane or path and distance.
+  void Place(Vehicle& car) const;
+  void PlaceVehicles();
 
   // 'U' for fewer than 2 roads, 'S' for 2 or more than 4, else the turn table's letter.
   char GetTurnType(int roads, int from, int to) const;
@@ -107,8 +130,22 @@ class VehicleManager {
   float Acc(const Vehicle& car) const;
 
  private:
-  struct CellRef {  // one occupancy cell set by the last FillCarMap
-    int32_t road, lane, cell;
+  // A lane (owner = road, strip = global lane id) or a junction path (owner = node,
+  // strip = path id).
+  struct StripRef {
+    bool path = false;
+    int32_t owner = 0;
+    int32_t strip = 0;
+  };
+  struct CellRef {  // one occupancy cell set since the last FillCarMap
+    StripRef at;
+    int32_t cell;
+  };
+  // The first taken cell ahead of a car: `gap` from the start of the car's cell to the
+  // start of that cell when `found`.
+  struct Ahead {
+    bool found = false;
+    float gap = 0;
   };
   // Light code of incoming lane `lane` of `nIn` on approach k of a node of `roads` roads,
   // for the current phases.
@@ -116,8 +153,11 @@ class VehicleManager {
   // At four-road nodes whose first (or second) group has single-lane roads, the phase that
   // would give that group its left-turn phase moves on at once, for the whole manager.
   void SkipPhase(const INode& node);
-  void Place(Vehicle& car) const;
+  void WriteLightCodes();
+  void SubStep(float dt);
   void JunctionRules(Vehicle& car);
+  // Brakes a car in a junction for the car ahead on its path or the lane it joins.
+  void KeepDistance(Vehicle& car);
   void RoadRules(Vehicle& car);
   // Works the car's lane change towards targetLane on, or slows it while a lane it must
   // cross is taken near it.
@@ -125,11 +165,26 @@ class VehicleManager {
   bool LeftTurnMustYield(const Vehicle& car) const;
   // Whether lane `lane` of `road` holds a car in cells first..last (clamped).
   bool Occupied(const RLine& road, int lane, int first, int last) const;
+  // The first taken cell after the car's own on its strip, else within `reach` of the start
+  // of its cell on the strip it joins next (its path, or the lane its path leads to).
+  Ahead LookAhead(const Vehicle& car, float reach) const;
+  // The strip the car is on; the one it joins next, false when it has no route yet.
+  static StripRef StripOf(const Vehicle& car);
+  bool NextStrip(const Vehicle& car, StripRef& next) const;
+  CellBits& BitsOf(const StripRef& at) const;
+  float LengthOf(const StripRef& at) const;
+  // Marks `cell` of `at` as held by car `id`; Unmark frees it unless another car holds it.
+  void Mark(const StripRef& at, int32_t cell, uint32_t id);
+  void Unmark(const StripRef& at, int32_t cell, uint32_t id);
+  // 1-based id of a car of `vehicles`, 0 for a car held elsewhere.
+  uint32_t IdOf(const Vehicle& car) const;
   // The approaches a car arriving on `approach` may leave by: those whose road some path of
   // the approach leads to; empty only when the approach has no path at all.
   std::vector<int> RouteChoices(const INode& node, int approach) const;
   void ClearCarMap();
 
-  std::vector<CellRef> setCells_;  // cells FillCarMap set, cleared at the next one
-  bool clearAll_ = true;             // the first FillCarMap clears every cell
+  std::vector<CellRef> setCells_;  // cells set since the last FillCarMap
+  std::vector<int32_t> slotNodes_;  // nodes whose slots the last FillCarMap set
+  bool clearAll_ = true;            // the first FillCarMap clears every cell
+  bool lightsWritten_ = false;      // the light codes were written once
 };

@@ -1,6 +1,6 @@
 // Situations built by hand with their expected outcome: a two-road node, a dead end, a car
-// behind a slower car, a red light, a straight-on car at a turn-only light, a left-turner
-// yielding to oncoming traffic, two cars in one cell.
+// behind a slower car, a red light (also at long steps), a straight-on car at a turn-only
+// light, a left-turner yielding to oncoming traffic, two cars in one cell.
 
 #include <gtest/gtest.h>
 
@@ -124,6 +124,20 @@ TEST_F(VehicleRulesTest, RedLightStopsTheCarBeforeTheLaneEnd) {
   }
   EXPECT_EQ(car.inIntersection, 1);
   EXPECT_EQ(manager_.phase2, 1);
+}
+
+// A long step is taken in short sub-steps: in one step of 1.5 a car 8 units before a red
+// light at full speed would still be outside its look-ahead and then cross the lane end.
+TEST_F(VehicleRulesTest, LongStepsStopForARedLightInSubSteps) {
+  Load(mapgen::Corridor(2, 1));
+  const float laneLen = sim_.lines[0].laneLen[0];
+  Vehicle& car = AddCar(0, 0, laneLen - 8, 0.0f);
+  for (int s = 0; s < 19; ++s) {  // 28.5 time units: still red
+    manager_.Step(1.5f);
+    ASSERT_EQ(manager_.phase2, 0);
+    ASSERT_EQ(car.inIntersection, 0) << "ran the red light at step " << s;
+  }
+  EXPECT_GT(car.dist, laneLen - 7.0f);
 }
 
 TEST_F(VehicleRulesTest, TurnOnlyLightStopsStraightOnAndLetsTurnersGo) {

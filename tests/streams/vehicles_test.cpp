@@ -1,7 +1,8 @@
 // The traffic simulation run for many steps on generated maps, checked after every step:
 // values finite, cars on their lanes and paths, occupancy cells inside their lanes, the
-// number of cars constant, never two conflicting approaches green at once, and every car
-// moving on between a road and a junction within a bounded number of steps.
+// number of cars constant, never two conflicting approaches green at once, never two cars in
+// one cell of a lane or junction path, no car entering a junction against its light, and
+// every car moving on between a road and a junction within a bounded number of steps.
 
 #include "streams/VehicleManager.h"
 
@@ -11,13 +12,14 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "SimMaps.h"
 
 namespace {
 
-constexpr int32_t kGo = 3, kTurnOnly = 4;
+constexpr int32_t kStop = 2, kGo = 3, kTurnOnly = 4;
 
 struct MapCase {
   std::string name;
@@ -97,6 +99,38 @@ void ExpectCellsMatchCars(const SimData& sim, const std::vector<Vehicle>& cars) 
   }
 }
 
+// No two cars in one cell of a lane or junction path, cells computed from the cars'
+// distances.
+void ExpectNoSharedCell(const SimData& sim, const std::vector<Vehicle>& cars) {
+  std::unordered_map<int64_t, size_t> owner;
+  for (size_t i = 0; i < cars.size(); ++i) {
+    const Vehicle& car = cars[i];
+    const bool path = car.inIntersection != 0;
+    const float length = path ? sim.nodes[car.node].pathLen[car.path]
+                              : sim.lines[car.road].laneLen[car.lane];
+    const int64_t strip = path ? (int64_t(car.node) << 20) + car.path
+                               : -((int64_t(car.road) << 20) + car.lane) - 1;
+    const int64_t key = strip * SimData::kCarCells + VehicleManager::CellOf(car.dist, length);
+    const auto [it, added] = owner.emplace(key, i);
+    ASSERT_TRUE(added) << "cars " << it->second << " and " << i << (path ? " on path " : " on lane ")
+                       << (path ? car.path : car.lane) << " of " << (path ? car.node : car.road)
+                       << " at " << car.dist << " and " << cars[it->second].dist;
+  }
+}
+
+// A car that entered its junction path during the step had lights that let it go, on its
+// lane and on the lane its path starts from. Steps in which a phase changed are left out:
+// the car may have entered before the change.
+void ExpectNoEntryOnRed(const SimData& sim, const Vehicle& car, bool wasInJunction) {
+  if (wasInJunction || !car.inIntersection) return;
+  for (int32_t lane : {car.lane, car.targetLane}) {
+    const int32_t code = sim.lines[car.road].laneLight[lane];
+    ASSERT_FALSE(code == kStop || (code == kTurnOnly && car.turn == 'S'))
+        << "entered node " << car.node << " from road " << car.road << " lane " << car.lane
+        << " on code " << code << " of lane " << lane << " turning " << car.turn;
+  }
+}
+
 class VehicleInvariantTest : public ::testing::TestWithParam<int> {};
 
 std::vector<MapCase> Cases() {
@@ -123,15 +157,21 @@ TEST_P(VehicleInvariantTest, ManyStepsKeepEveryInvariant) {
   std::vector<int> lastMove(manager.vehicles.size(), 0);
   std::vector<int32_t> lastState(manager.vehicles.size(), 0);
   for (int s = 1; s <= kSteps; ++s) {
+    const int32_t phases = manager.phase4 * 2 + manager.phase2;
     manager.Step(step(random));
+    const bool phaseChanged = phases != manager.phase4 * 2 + manager.phase2;
     ASSERT_EQ(manager.vehicles.size(), size_t(c.cars));
     ASSERT_NO_FATAL_FAILURE(ExpectNoConflictingGreens(sim));
+    ASSERT_NO_FATAL_FAILURE(ExpectNoSharedCell(sim, manager.vehicles));
     if (s % 50 == 0) {
       ASSERT_NO_FATAL_FAILURE(ExpectCellsMatchCars(sim, manager.vehicles));
     }
     for (size_t i = 0; i < manager.vehicles.size(); ++i) {
       const Vehicle& car = manager.vehicles[i];
       ASSERT_NO_FATAL_FAILURE(ExpectCarSound(sim, car, i));
+      if (!phaseChanged) {
+        ASSERT_NO_FATAL_FAILURE(ExpectNoEntryOnRed(sim, car, lastState[i]));
+      }
       if (car.inIntersection != lastState[i]) {
         lastState[i] = car.inIntersection;
         lastMove[i] = s;

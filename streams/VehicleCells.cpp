@@ -1,0 +1,189 @@
+// The occupancy cells of lanes and junction paths: filling, marking, and looking ahead.
+
+#include <algorithm>
+#include <cstdint>
+
+#include "streams/VehicleManager.h"
+
+namespace {
+
+constexpr int kCells = SimData::kCarCells;
+constexpr float kCellShare = 1.0f / float(kCells);
+
+// The first cell in first..last (clamped to the strip) whose bit is set, or -1.
+int FirstTaken(const CellBits& bits, int first, int last) {
+  first = std::max(first, 0);
+  last = std::min(last, kCells - 1);
+  if (first > last) return -1;
+  int w = first >> 6;
+  uint64_t word = bits[w] & (~uint64_t(0) << (first & 63));
+  const int lastWord = last >> 6;
+  for (;;) {
+    if (word != 0) {
+      const int cell = w * 64 + __builtin_ctzll(word);
+      return cell <= last ? cell : -1;
+    }
+    if (++w > lastWord) return -1;
+    word = bits[w];
+  }
+}
+
+void SetBit(CellBits& bits, int32_t cell) { bits[cell >> 6] |= uint64_t(1) << (cell & 63); }
+void ClearBit(CellBits& bits, int32_t cell) { bits[cell >> 6] &= ~(uint64_t(1) << (cell & 63)); }
+
+}  // namespace
+
+int32_t VehicleManager::CellOf(float dist, float length) {
+  const float at = dist / length * float(kCells);
+  if (!(at > 0)) return 0;  // also NaN
+  if (at >= float(kCells - 1)) return kCells - 1;
+  return int32_t(at);
+}
+
+int32_t VehicleManager::CellSpan(float span, float length) {
+  const float cells = span / length * float(kCells);
+  if (!(cells > 0)) return 0;
+  if (cells >= float(kCells)) return kCells;
+  return int32_t(cells);
+}
+
+uint32_t VehicleManager::IdOf(const Vehicle& car) const {
+  const uintptr_t first = reinterpret_cast<uintptr_t>(vehicles.data());
+  const uintptr_t at = reinterpret_cast<uintptr_t>(&car);
+  if (at < first) return 0;
+  const size_t i = (at - first) / sizeof(Vehicle);
+  return i < vehicles.size() ? uint32_t(i + 1) : 0;
+}
+
+VehicleManager::StripRef VehicleManager::StripOf(const Vehicle& car) {
+  StripRef at;
+  at.path = car.inIntersection != 0;
+  at.owner = at.path ? car.node : car.road;
+  at.strip = at.path ? car.path : car.lane;
+  return at;
+}
+
+bool VehicleManager::NextStrip(const Vehicle& car, StripRef& next) const {
+  if (car.inIntersection) {
+    next = {false, car.nextRoad, car.nextLane};
+    return size_t(car.nextRoad) < sim.lines.size() &&
+           size_t(car.nextLane) < sim.lines[car.nextRoad].carBits.size();
+  }
+  next = {true, car.node, car.path};
+  return car.needNextRoad == 0 && size_t(car.node) < sim.nodes.size() &&
+         size_t(car.path) < sim.nodes[car.node].pathBits.size();
+}
+
+CellBits& VehicleManager::BitsOf(const StripRef& at) const {
+  return at.path ? sim.nodes[at.owner].pathBits[at.strip] : sim.lines[at.owner].carBits[at.strip];
+}
+
+float VehicleManager::LengthOf(const StripRef& at) const {
+  return at.path ? sim.nodes[at.owner].pathLen[at.strip] : sim.lines[at.owner].laneLen[at.strip];
+}
+
+void VehicleManager::Mark(const StripRef& at, int32_t cell, uint32_t id) {
+  if (id == 0) return;
+  SetBit(BitsOf(at), cell);
+  if (!at.path) sim.lines[at.owner].carMap[at.strip][cell] = id;
+  setCells_.push_back({at, cell});
+}
+
+void VehicleManager::Unmark(const StripRef& at, int32_t cell, uint32_t id) {
+  if (id == 0 || cell < 0) return;
+  if (!at.path) {
+    uint32_t& owner = sim.lines[at.owner].carMap[at.strip][cell];
+    if (owner != id) return;  // a later car holds the cell
+    owner = 0;
+  }
+  ClearBit(BitsOf(at), cell);
+}
+
+void VehicleManager::ClearCarMap() {
+  if (clearAll_) {
+    for (RLine& road : sim.lines) {
+      for (std::vector<uint32_t>& cells : road.carMap) std::fill(cells.begin(), cells.end(), 0);
+      std::fill(road.carBits.begin(), road.carBits.end(), CellBits{});
+    }
+    for (INode& node : sim.nodes) {
+      std::fill(node.pathBits.begin(), node.pathBits.end(), CellBits{});
+      std::fill(node.slotL.begin(), node.slotL.end(), 0);
+      std::fill(node.slotS.begin(), node.slotS.end(), 0);
+      std::fill(node.slotR.begin(), node.slotR.end(), 0);
+    }
+    clearAll_ = false;
+  } else {
+    // Bounds checked: the network may have been derived again since the cells were set.
+    for (const CellRef& ref : setCells_) {
+      const StripRef& at = ref.at;
+      if (at.path) {
+        if (size_t(at.owner) < sim.nodes.size() &&
+            size_t(at.strip) < sim.nodes[at.owner].pathBits.size()) {
+          ClearBit(sim.nodes[at.owner].pathBits[at.strip], ref.cell);
+        }
+      } else if (size_t(at.owner) < sim.lines.size() &&
+                 size_t(at.strip) < sim.lines[at.owner].carBits.size()) {
+        sim.lines[at.owner].carMap[at.strip][ref.cell] = 0;
+        ClearBit(sim.lines[at.owner].carBits[at.strip], ref.cell);
+      }
+    }
+    for (int32_t n : slotNodes_) {
+      if (size_t(n) >= sim.nodes.size()) continue;
+      INode& node = sim.nodes[n];
+      std::fill(node.slotL.begin(), node.slotL.end(), 0);
+      std::fill(node.slotS.begin(), node.slotS.end(), 0);
+      std::fill(node.slotR.begin(), node.slotR.end(), 0);
+    }
+  }
+  setCells_.clear();
+  slotNodes_.clear();
+}
+
+void VehicleManager::FillCarMap() {
+  ClearCarMap();
+  for (size_t i = 0; i < vehicles.size(); ++i) {
+    Vehicle& car = vehicles[i];
+    if (car.road < 0) continue;
+    const uint32_t id = uint32_t(i + 1);
+    const StripRef at = StripOf(car);
+    const float length = LengthOf(at);
+    car.cell = CellOf(car.dist, length);
+    Mark(at, car.cell, id);
+    if (!car.inIntersection || car.dist / length >= 0.6f) continue;
+    INode& node = sim.nodes[car.node];
+    std::vector<uint32_t>* slots = car.turn == 'L'   ? &node.slotL
+                                   : car.turn == 'S' ? &node.slotS
+                                   : car.turn == 'R' ? &node.slotR
+                                                     : nullptr;
+    if (slots == nullptr) continue;
+    (*slots)[car.approach] = id;
+    slotNodes_.push_back(car.node);
+  }
+}
+
+bool VehicleManager::Occupied(const RLine& road, int lane, int first, int last) const {
+  return FirstTaken(road.carBits[lane], first, last) >= 0;
+}
+
+VehicleManager::Ahead VehicleManager::LookAhead(const Vehicle& car, float reach) const {
+  Ahead ahead;
+  const StripRef here = StripOf(car);
+  const float length = LengthOf(here);
+  const int32_t cell = CellOf(car.dist, length);
+  const int found = FirstTaken(BitsOf(here), cell + 1, kCells - 1);
+  if (found >= 0) {
+    ahead.found = true;
+    ahead.gap = float(found - cell) * kCellShare * length;
+    return ahead;
+  }
+  const float toEnd = float(kCells - cell) * kCellShare * length;
+  StripRef next;
+  if (toEnd >= reach || !NextStrip(car, next)) return ahead;
+  const float nextLength = LengthOf(next);
+  const int first = FirstTaken(BitsOf(next), 0, CellSpan(reach - toEnd, nextLength));
+  if (first >= 0) {
+    ahead.found = true;
+    ahead.gap = toEnd + float(first) * kCellShare * nextLength;
+  }
+  return ahead;
+}
