@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr float kStep = 0.5f;  // time units per step: about 33 ms of real time
+constexpr float kStep = 0.15f;  // time units per step (10 ms of real time): one sub-step
 constexpr int kWarmUpSteps = 200;
 
 char mapDir[] = "/tmp/carsim_bench_XXXXXX";

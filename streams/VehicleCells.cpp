@@ -86,7 +86,6 @@ void VehicleManager::Mark(const StripRef& at, int32_t cell, uint32_t id) {
   if (id == 0) return;
   SetBit(BitsOf(at), cell);
   if (!at.path) sim.lines[at.owner].carMap[at.strip][cell] = id;
-  setCells_.push_back({at, cell});
 }
 
 void VehicleManager::Unmark(const StripRef& at, int32_t cell, uint32_t id) {
@@ -100,43 +99,20 @@ void VehicleManager::Unmark(const StripRef& at, int32_t cell, uint32_t id) {
 }
 
 void VehicleManager::ClearCarMap() {
-  if (clearAll_) {
-    for (RLine& road : sim.lines) {
-      for (std::vector<uint32_t>& cells : road.carMap) std::fill(cells.begin(), cells.end(), 0);
-      std::fill(road.carBits.begin(), road.carBits.end(), CellBits{});
-    }
-    for (INode& node : sim.nodes) {
-      std::fill(node.pathBits.begin(), node.pathBits.end(), CellBits{});
-      std::fill(node.slotL.begin(), node.slotL.end(), 0);
-      std::fill(node.slotS.begin(), node.slotS.end(), 0);
-      std::fill(node.slotR.begin(), node.slotR.end(), 0);
-    }
-    clearAll_ = false;
-  } else {
-    // Bounds checked: the network may have been derived again since the cells were set.
-    for (const CellRef& ref : setCells_) {
-      const StripRef& at = ref.at;
-      if (at.path) {
-        if (size_t(at.owner) < sim.nodes.size() &&
-            size_t(at.strip) < sim.nodes[at.owner].pathBits.size()) {
-          ClearBit(sim.nodes[at.owner].pathBits[at.strip], ref.cell);
+  // A bit is set exactly where carMap holds a car: the bits find the cells to clear.
+  for (RLine& road : sim.lines) {
+    for (size_t lane = 0; lane < road.carBits.size() && lane < road.carMap.size(); ++lane) {
+      CellBits& bits = road.carBits[lane];
+      for (size_t w = 0; w < bits.size(); ++w) {
+        for (uint64_t word = bits[w]; word != 0; word &= word - 1) {
+          road.carMap[lane][w * 64 + size_t(__builtin_ctzll(word))] = 0;
         }
-      } else if (size_t(at.owner) < sim.lines.size() &&
-                 size_t(at.strip) < sim.lines[at.owner].carBits.size()) {
-        sim.lines[at.owner].carMap[at.strip][ref.cell] = 0;
-        ClearBit(sim.lines[at.owner].carBits[at.strip], ref.cell);
+        bits[w] = 0;
       }
     }
-    for (int32_t n : slotNodes_) {
-      if (size_t(n) >= sim.nodes.size()) continue;
-      INode& node = sim.nodes[n];
-      std::fill(node.slotL.begin(), node.slotL.end(), 0);
-      std::fill(node.slotS.begin(), node.slotS.end(), 0);
-      std::fill(node.slotR.begin(), node.slotR.end(), 0);
-    }
   }
-  setCells_.clear();
-  slotNodes_.clear();
+  for (INode& node : sim.nodes) std::fill(node.pathBits.begin(), node.pathBits.end(), CellBits{});
+  filledCars_ = vehicles.size();
 }
 
 void VehicleManager::FillCarMap() {
@@ -144,19 +120,32 @@ void VehicleManager::FillCarMap() {
   for (size_t i = 0; i < vehicles.size(); ++i) {
     Vehicle& car = vehicles[i];
     if (car.road < 0) continue;
-    const uint32_t id = uint32_t(i + 1);
     const StripRef at = StripOf(car);
-    const float length = LengthOf(at);
-    car.cell = CellOf(car.dist, length);
-    Mark(at, car.cell, id);
-    if (!car.inIntersection || car.dist / length >= 0.6f) continue;
+    car.cell = CellOf(car.dist, LengthOf(at));
+    Mark(at, car.cell, uint32_t(i + 1));
+  }
+  FillSlots();
+}
+
+void VehicleManager::FillSlots() {
+  for (int32_t n : slotNodes_) {
+    INode& node = sim.nodes[n];
+    std::fill(node.slotL.begin(), node.slotL.end(), 0);
+    std::fill(node.slotS.begin(), node.slotS.end(), 0);
+    std::fill(node.slotR.begin(), node.slotR.end(), 0);
+  }
+  slotNodes_.clear();
+  for (size_t i = 0; i < vehicles.size(); ++i) {
+    const Vehicle& car = vehicles[i];
+    if (car.road < 0 || !car.inIntersection) continue;
     INode& node = sim.nodes[car.node];
+    if (car.dist / node.pathLen[car.path] >= 0.6f) continue;
     std::vector<uint32_t>* slots = car.turn == 'L'   ? &node.slotL
                                    : car.turn == 'S' ? &node.slotS
                                    : car.turn == 'R' ? &node.slotR
                                                      : nullptr;
     if (slots == nullptr) continue;
-    (*slots)[car.approach] = id;
+    (*slots)[car.approach] = uint32_t(i + 1);
     slotNodes_.push_back(car.node);
   }
 }

@@ -54,7 +54,6 @@ bool VehicleManager::Init(int64_t n) {
     vehicles.push_back(car);
   }
   nbCars = int32_t(vehicles.size());
-  clearAll_ = true;
   lightsWritten_ = false;
   return true;
 }
@@ -68,7 +67,11 @@ void VehicleManager::Step(float dt) {
 
 void VehicleManager::SubStep(float dt) {
   UpdateTrafficLights(dt);
-  FillCarMap();
+  if (filledCars_ != vehicles.size()) {
+    FillCarMap();
+  } else {
+    FillSlots();
+  }
   for (Vehicle& car : vehicles) {
     if (car.road < 0) continue;
     if (car.needNextRoad == 1) {
@@ -205,6 +208,7 @@ void VehicleManager::GetNextRoad(Vehicle& car) {
       size_t(car.approach) < node.pathRoad.size() ? RouteChoices(node, car.approach)
                                                   : std::vector<int>();
   if (choices.empty()) {  // no path leaves this approach: the car cannot go on
+    Unmark(StripOf(car), car.cell, IdOf(car));
     car.road = -1;
     return;
   }

@@ -4,7 +4,7 @@
 //
 // Built over a road network (SimData) that is loaded and derived before Init. One simulation
 // step (Step) advances the light clocks and writes the lane light codes when a phase changed,
-// rebuilds the occupancy cells and junction slots, then for every active car chooses its
+// rebuilds the junction slots, then for every active car chooses its
 // route when one is due (GetNextRoad), decides its speed (DrawVehicle) and moves it (Move).
 // Cars follow lanes and junction paths, keep their distance by looking at the occupancy
 // cells ahead (on into the path or lane they join next), stop for lights, change lanes
@@ -29,9 +29,10 @@
 //   0 no path leaves the lane (no stop), 1 no light, 2 stop, 3 go,
 //   4 stop unless turning (a car going straight stops; a left-turner does not yield).
 //
-// The occupancy cells and light codes belong to the manager: FillCarMap clears only the cells
-// it or a move set since the last one, and light codes are written only when a phase changes,
-// so nothing else may write them between steps.
+// The occupancy cells and light codes belong to the manager: a step rebuilds the cells only
+// when cars were added since the last FillCarMap and otherwise keeps them current as the
+// cars move; light codes are written only when a phase changes. Nothing else may write them
+// between steps, and whoever moves cars by hand calls FillCarMap before the next step.
 //
 // Threading: used by one thread (the simulation's); nothing locks.
 
@@ -93,7 +94,7 @@ class VehicleManager {
   // writes every lane's light code.
   void UpdateTrafficLights(float dt);
   // Rebuilds the occupancy cells of all lanes and junction paths and the junction slots from
-  // the cars, and each car's `cell`.
+  // the cars, and each car's `cell`. Costs a pass over every cell word of the network.
   void FillCarMap();
   // Route choice at the car's coming junction: next road, path, and the lanes it joins,
   // chosen only among roads that a path of the car's approach leads to. A car whose
@@ -137,10 +138,6 @@ class VehicleManager {
     int32_t owner = 0;
     int32_t strip = 0;
   };
-  struct CellRef {  // one occupancy cell set since the last FillCarMap
-    StripRef at;
-    int32_t cell;
-  };
   // The first taken cell ahead of a car: `gap` from the start of the car's cell to the
   // start of that cell when `found`.
   struct Ahead {
@@ -182,9 +179,11 @@ class VehicleManager {
   // the approach leads to; empty only when the approach has no path at all.
   std::vector<int> RouteChoices(const INode& node, int approach) const;
   void ClearCarMap();
+  // Rebuilds the junction slots from the cars on junction paths.
+  void FillSlots();
 
-  std::vector<CellRef> setCells_;  // cells set since the last FillCarMap
-  std::vector<int32_t> slotNodes_;  // nodes whose slots the last FillCarMap set
-  bool clearAll_ = true;            // the first FillCarMap clears every cell
-  bool lightsWritten_ = false;      // the light codes were written once
+  std::vector<int32_t> slotNodes_;  // nodes whose slots FillSlots set
+  // Cars in `vehicles` at the last FillCarMap: cars added since are not in the cells yet.
+  size_t filledCars_ = 0;
+  bool lightsWritten_ = false;  // the light codes were written once
 };
