@@ -48,7 +48,7 @@ class CarSimStream : public virtual StreamBase {
   // past lanes and junctions in one jump.
   static constexpr float kMaxTimeStep = 1.5f;
   // Shortest time between the starts of two steps.
-  static constexpr std::chrono::milliseconds kStepPeriod{1};
+  static constexpr std::chrono::milliseconds kStepPeriod{2};
   static constexpr int kColours = 55;
   // Colour of vehicle i is kColourList[i % kColours], as 0x00RRGGBB.
   static const std::array<int32_t, kColours> kColourList;
