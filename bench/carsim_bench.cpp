@@ -2,8 +2,9 @@
 // 1,000 and 10,000 cars. Each case reports its time per car-step; the summary gives the
 // larger cases' time per car-step as a ratio to the 100-car case (the anchor), so linear
 // growth with the number of cars shows as ratios near 1. The one-car case is the fixed cost
-// of a step (light codes of every lane, junction slots), reported per lane, and the
+// of a step (light codes when a phase changes, junction slots), reported per lane, and the
 // route-choice case shows what one GetNextRoad costs (it draws from the random device).
+// Each step is one sub-step long, so a step is one pass over the cars.
 
 #include <benchmark/benchmark.h>
 
