@@ -15,16 +15,16 @@ constexpr int32_t kStop = 2, kTurnOnly = 4;
 constexpr float kYieldShare = 0.3f;
 
 // Braking is applied per step, whatever its length: alone it stops a car about where it
-// began to brake, up to a look-ahead short of the car ahead, and queues that loose lock up
-// a small network. So a braking car still creeps on, ever slower, until it is kQueueGap
-// behind.
+// began to brake, up to a look-ahead short of the car ahead, so at short steps queues stay
+// loose, drain slowly and lock up a small network. So a braking car keeps the speed its
+// room allows, cruise speed times the share of its look-ahead that lies beyond kQueueGap:
+// it closes up to kQueueGap behind a stopped car and follows a leaving one at once.
 constexpr float kQueueGap = VehicleManager::kMinSpacing + 1.0f;
-constexpr float kCreepShare = 0.2f;  // of cruise speed, at a full look-ahead of room
 
 void BrakeFor(Vehicle& car, float gap, float look, float cruise) {
   car.speed -= car.speed * MLib::MSharpIn(1 - gap / look);
   const float room = std::clamp((gap - kQueueGap) / look, 0.0f, 1.0f);
-  car.speed = std::max(car.speed, cruise * kCreepShare * room);
+  car.speed = std::max(car.speed, cruise * room);
 }
 
 // Whether light `code` stops a car making turn `turn`.
