@@ -16,15 +16,18 @@ constexpr float kYieldShare = 0.3f;
 
 // Braking is applied per step, whatever its length: alone it stops a car about where it
 // began to brake, up to a look-ahead short of the car ahead, so at short steps queues stay
-// loose, drain slowly and lock up a small network. So a braking car keeps the speed its
-// room allows, cruise speed times the share of its look-ahead that lies beyond kQueueGap:
-// it closes up to kQueueGap behind a stopped car and follows a leaving one at once.
+// loose, drain slowly and lock up a small network. So a car braking for the car ahead keeps
+// the speed its room allows (RoomSpeed), cruise speed times the share of its look-ahead
+// that lies beyond kQueueGap: it closes up to kQueueGap behind a stopped car and follows a
+// leaving one at once.
 constexpr float kQueueGap = VehicleManager::kMinSpacing + 1.0f;
 
-void BrakeFor(Vehicle& car, float gap, float look, float cruise) {
+float RoomSpeed(float gap, float look, float cruise) {
+  return cruise * std::clamp((gap - kQueueGap) / look, 0.0f, 1.0f);
+}
+
+void Brake(Vehicle& car, float gap, float look) {
   car.speed -= car.speed * MLib::MSharpIn(1 - gap / look);
-  const float room = std::clamp((gap - kQueueGap) / look, 0.0f, 1.0f);
-  car.speed = std::max(car.speed, cruise * room);
 }
 
 // Whether light `code` stops a car making turn `turn`.
@@ -86,7 +89,8 @@ void VehicleManager::KeepDistance(Vehicle& car) {
   const float look = Look(car);
   const Ahead ahead = LookAhead(car, look);
   if (!ahead.found || ahead.gap >= look) return;
-  BrakeFor(car, ahead.gap, look, Cruise(car));
+  Brake(car, ahead.gap, look);
+  car.speed = std::max(car.speed, RoomSpeed(ahead.gap, look, Cruise(car)));
   car.carAhead = 1;
 }
 
@@ -123,12 +127,14 @@ void VehicleManager::RoadRules(Vehicle& car) {
   const float laneLen = road.laneLen[car.lane];
   const float look = Look(car), cruise = Cruise(car);
   bool braking = false;
+  float roomSpeed = 0;  // applied last, unless a light stops the car
 
   // Keep the distance to the car ahead on the lane, or at the start of the path.
   const Ahead ahead = LookAhead(car, look);
   if (ahead.found) {
     if (ahead.gap < look) {
-      BrakeFor(car, ahead.gap, look, cruise);
+      Brake(car, ahead.gap, look);
+      roomSpeed = RoomSpeed(ahead.gap, look, cruise);
       braking = true;
     }
     car.speed = std::max(car.speed, 0.0f);
@@ -145,15 +151,21 @@ void VehicleManager::RoadRules(Vehicle& car) {
   if (MustStop(code, car.turn) ||
       (changing && MustStop(road.laneLight[car.targetLane], car.turn))) {
     if (rem < look) {
-      car.speed -= car.speed * MLib::MSharpIn(1 - rem / look);
+      Brake(car, rem, look);
       braking = true;
+      roomSpeed = 0;
       car.carAhead = 1;
       if (car.lane == car.targetLane) return;
     }
   }
 
+  // A car waiting for a gap to change lanes still closes up behind the car ahead, or it
+  // could wait at the lane end for ever while the cars of its target lane take its path.
   if (changing) ChangeLane(car, cruise);
-  if (braking) return;
+  if (braking) {
+    car.speed = std::max(car.speed, roomSpeed);
+    return;
+  }
 
   // Wait for the left-turn slot of the approach.
   if (car.turn == 'L' && rem < leftTurnReach && sim.nodes[car.node].slotL[car.approach] != 0) {
