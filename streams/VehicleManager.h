@@ -4,8 +4,8 @@
 //
 // Built over a road network (SimData) that is loaded and derived before Init. One simulation
 // step (Step) advances the light clocks and writes the lane light codes when a phase changed,
-// rebuilds the junction slots, then for every active car chooses its
-// route when one is due (GetNextRoad), decides its speed (DrawVehicle) and moves it (Move).
+// rebuilds the junction slots, then for every active car chooses its route when one is due
+// (GetNextRoad), decides its speed (DrawVehicle) and moves it (Move).
 // Cars follow lanes and junction paths, keep their distance by looking at the occupancy
 // cells ahead (on into the path or lane they join next), stop for lights, change lanes
 // towards the lane their junction path starts from, and cross junctions on the network's
