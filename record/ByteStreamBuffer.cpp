@@ -18,17 +18,13 @@ ByteStreamBuffer::ByteStreamBuffer(const std::string& key, ByteStreamDataType ty
   data = static_cast<char*>(std::malloc(total));
   if (data == nullptr) throw std::bad_alloc();
   size = total;
-  data[0] = static_cast<char>(type);
-  bsformat::StoreU64(data + 1, key.size());
-  if (!key.empty()) std::memcpy(data + kRecordHeaderSize, key.data(), key.size());
+  bsformat::WriteRecordHead(data, type, key.data(), key.size());
 }
 
 ByteStreamBuffer::ByteStreamBuffer(const std::string& key, ByteStreamDataType type, char* dest,
                                    uint64_t size)
     : data(dest), size(size), owned(false) {
-  dest[0] = static_cast<char>(type);
-  bsformat::StoreU64(dest + 1, key.size());
-  if (!key.empty()) std::memcpy(dest + kRecordHeaderSize, key.data(), key.size());
+  bsformat::WriteRecordHead(dest, type, key.data(), key.size());
 }
 
 ByteStreamBuffer::ByteStreamBuffer(ByteStreamBuffer&& other) noexcept

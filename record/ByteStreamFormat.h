@@ -83,6 +83,35 @@ inline bool HeaderFits(const char* record, uint64_t size) {
   return size >= kRecordHeaderSize && LoadU64(record + 1) <= size - kRecordHeaderSize;
 }
 
+// Length of an image whose `count` records have the lengths at `recordSizes`.
+inline uint64_t ImageSize(const uint64_t* recordSizes, uint64_t count) {
+  uint64_t size = kWord * (count + 2);
+  for (uint64_t i = 0; i < count; ++i) size += recordSizes[i];
+  return size;
+}
+
+// Writes N and the directory of an image whose `count` records have the lengths at
+// `recordSizes`, and returns where record 0 goes; the caller writes the records one after
+// the other from there. For writers that know their records' lengths before their bytes.
+inline char* WriteImageHead(char* dst, const uint64_t* recordSizes, uint64_t count) {
+  StoreU64(dst, count);
+  uint64_t at = kWord * (count + 2);
+  for (uint64_t i = 0; i < count; ++i) {
+    StoreU64(dst + kWord * (i + 1), at);
+    at += recordSizes[i];
+  }
+  StoreU64(dst + kWord * (count + 1), at);
+  return dst + kWord * (count + 2);
+}
+
+// Writes a record's type code, key length and key at dst, and returns its first value byte.
+inline char* WriteRecordHead(char* dst, uint8_t type, const char* key, uint64_t keySize) {
+  dst[0] = static_cast<char>(type);
+  StoreU64(dst + 1, keySize);
+  if (keySize > 0) std::memcpy(dst + kRecordHeaderSize, key, keySize);
+  return dst + kRecordHeaderSize + keySize;
+}
+
 // Walks the records of an image as a load takes them: one after the other from 8 (N + 2),
 // each as long as its directory entry says (an entry equal to its predecessor gives no
 // record). Calls onRecord(offset, size) for each record. False, after the records before
