@@ -235,6 +235,8 @@ class MiniFrad {
   std::string LogRows(int64_t nRows, const std::string& title, bool detailed) const;
 
  private:
+  friend class TableImage;  // writes the image from the schema records and the blocks
+
   bool IsTextColumn(int64_t col) const;
   bool IsDatetime(int64_t col) const;
   // StorageId of a column's type; 0 for a column index or type id out of range.
