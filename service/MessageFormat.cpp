@@ -1,5 +1,10 @@
 #include "service/MessageFormat.h"
 
+#include <array>
+#include <cstring>
+
+#include "record/ByteStreamFormat.h"
+
 #include "service/TargetData.h"
 
 namespace {
@@ -26,11 +31,56 @@ ByteStream InitBStream(const std::string& func, const std::string& msid) {
   return msg;
 }
 
-void BuildUpdateMessage(const TargetData& target, ByteStream& msg) {
-  AddTargetHead(target, msg);
-  msg.AddString(MessageKeys::kEvent, target.event);
-  msg.AddInt32(MessageKeys::kKeyIndex, target.keyIndex);
-  msg.AddStream(MessageKeys::kData, target.frad.ToByteStream("", ""));
+namespace {
+
+// The records of an update message in image order: key, type and value bytes (null for
+// "Data", whose value is the table image).
+struct UpdateRecord {
+  const char* key;
+  ByteStreamDataType type;
+  const char* value;
+  uint64_t size;
+};
+
+std::array<UpdateRecord, 7> UpdateRecords(const TargetData& target, const int32_t& keyIndex,
+                                          uint64_t dataSize) {
+  auto text = [](const char* key, const std::string& value) {
+    return UpdateRecord{key, dt_string, value.data(), value.size()};
+  };
+  static const std::string kApi = MessageKeys::kFuncApi;
+  return {{text(MessageKeys::kFunc, kApi), text(MessageKeys::kDBAlias, target.alias),
+           text(MessageKeys::kDBName, target.dbName),
+           text(MessageKeys::kTableName, target.tableName),
+           text(MessageKeys::kEvent, target.event),
+           {MessageKeys::kKeyIndex, dt_int32, reinterpret_cast<const char*>(&keyIndex),
+            sizeof keyIndex},
+           {MessageKeys::kData, dt_stream, nullptr, dataSize}}};
+}
+
+}  // namespace
+
+void UpdateImage::Prepare(const TargetData& target) {
+  target_ = &target;
+  data_.Prepare(target.frad, "");
+  const auto records = UpdateRecords(target, target.keyIndex, data_.Size());
+  for (size_t i = 0; i < records.size(); ++i) {
+    recordSizes_[i] = bsformat::kRecordHeaderSize + std::strlen(records[i].key) + records[i].size;
+  }
+}
+
+uint64_t UpdateImage::Size() const { return bsformat::ImageSize(recordSizes_, 7); }
+
+void UpdateImage::Write(char* dst) const {
+  char* p = bsformat::WriteImageHead(dst, recordSizes_, 7);
+  for (const UpdateRecord& r : UpdateRecords(*target_, target_->keyIndex, data_.Size())) {
+    p = bsformat::WriteRecordHead(p, r.type, r.key, std::strlen(r.key));
+    if (r.value == nullptr) {
+      data_.Write(p);
+    } else if (r.size > 0) {
+      std::memcpy(p, r.value, r.size);
+    }
+    p += r.size;
+  }
 }
 
 void BuildClearMessage(const TargetData& target, ByteStream& msg) {

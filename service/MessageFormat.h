@@ -29,6 +29,7 @@
 #include <string>
 
 #include "record/ByteStream.h"
+#include "table/TableImage.h"
 
 struct TargetData;
 
@@ -51,8 +52,22 @@ inline constexpr char kEventClear[] = "CLEAR";
 // A new writable container holding "Func" = func and, when msid is not empty, "MSID".
 ByteStream InitBStream(const std::string& func, const std::string& msid);
 
-// Replaces the contents of `msg` with the update message of `target`. The caller holds
-// the target's mutex.
-void BuildUpdateMessage(const TargetData& target, ByteStream& msg);
+// The update message of a target as an image written straight into a frame's payload:
+// the same bytes as a container holding the records above, without building one. Prepare
+// sizes it; Write writes Size() bytes. The caller holds the target's mutex from Prepare
+// until Write returns (both read the table). Kept with its target: the table's schema
+// records are reused from one message to the next. Not thread-safe.
+class UpdateImage {
+ public:
+  void Prepare(const TargetData& target);
+  uint64_t Size() const;
+  void Write(char* dst) const;
+
+ private:
+  const TargetData* target_ = nullptr;
+  TableImage data_;
+  uint64_t recordSizes_[7] = {};  // "Func" .. "KeyIndex", then "Data"
+};
+
 // Replaces the contents of `msg` with the clear message of `target`.
 void BuildClearMessage(const TargetData& target, ByteStream& msg);

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 
+#include "service/MessageFormat.h"
 #include "table/MiniFrad.h"
 
 struct TargetData {
@@ -28,6 +29,8 @@ struct TargetData {
   int32_t keyIndex = -1;  // index of the key column in frad; -1 when none
   std::atomic<bool> pending{false};  // frad changed since the last update message
   bool keepRows = false;  // rows stay after an update and after a reset
+  // The update message's image, kept from one send to the next (used under `mutex`).
+  UpdateImage image;
   std::mutex mutex;
   // Held from the build of a message of the target to the end of its send, and taken
   // before `mutex`: a reset cannot clear the rows of an update between its build and its

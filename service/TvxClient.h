@@ -34,6 +34,7 @@ class MiniFrad;
 class StreamBase;
 struct AppMessage;
 struct TargetData;
+class UpdateImage;
 
 class TvxClient {
  public:
@@ -165,13 +166,13 @@ class TvxClient {
   void UpdateTarget(const std::string& alias, const std::string& database,
                     const std::string& table, const std::vector<std::string>& row);
   // The update cycle's send: one update message per pending target with rows, in key
-  // order, built under the target's lock and sent after it is released (producers never
-  // wait for the link; a reset of the target waits for the send, so no message carries
-  // rows a reset has cleared). A clear the link refused earlier goes out first. The rows
-  // sent leave the table (unless it keeps them) once the link took the message; while the
-  // link is not open or holds more than maxUnsentBytes unsent, nothing is built, the rows
-  // stay pending and each target keeps at most maxBacklogRows of them (the oldest are
-  // dropped, with one log line saying how many).
+  // order, written into its frame under the target's lock and compressed and sent after
+  // it is released (producers never wait for the link; a reset of the target waits for
+  // the send, so no message carries rows a reset has cleared). A clear the link refused
+  // earlier goes out first. The rows sent leave the table (unless it keeps them) once the
+  // link took the message; while the link is not open or holds more than maxUnsentBytes
+  // unsent, nothing is built, the rows stay pending and each target keeps at most
+  // maxBacklogRows of them (the oldest are dropped, with one log line saying how many).
   void SendTargetUpdates();
   // Empties the target (unless it keeps its rows), clears pending and sends its clear
   // message. A clear the link refuses (not open) is kept, one per target, and sent by the
@@ -211,6 +212,12 @@ class TvxClient {
   // callbacks of the container's "MSID" (its reply will never come) and gives false.
   // Any thread; the link serialises the writes.
   bool ImplSendMsg(const ByteStream& bs);
+  // Sends "BS=" + the prepared update image as one binary frame, under the same conditions
+  // and with the same results. The image is written into the frame's payload while
+  // `tableLock` (the target's, held by the caller) is still held; the lock is released
+  // once the payload is written, before the frame is compressed and sent, or on return
+  // when no frame was made.
+  bool ImplSendMsg(const UpdateImage& image, std::unique_lock<std::mutex>& tableLock);
   // ImplSendMsg over the selected endpoint (the link's sink chooses it by `secure`).
   bool SendMsg(const ByteStream& bs);
   // The text as one text frame, under the same conditions; no callback is removed.

@@ -10,6 +10,7 @@
 #include "record/ByteStream.h"
 #include "service/AppMessage.h"
 #include "service/MessageFormat.h"
+#include "service/TargetData.h"
 #include "service/TvxClient.h"
 
 namespace {
@@ -44,6 +45,19 @@ bool TvxClient::ImplSendMsg(const ByteStream& bs) {
     if (bs.GetString(MessageKeys::kMsid, msid)) RemoveCallback(msid);
   }
   return false;
+}
+
+bool TvxClient::ImplSendMsg(const UpdateImage& image, std::unique_lock<std::mutex>& tableLock) {
+  if (Status != kOpen || !frameSink) return false;
+  std::string error;
+  const FrameResult result =
+      frameSink(true, BSPrefix.size() + image.Size(), [&](char* payload) {
+        std::memcpy(payload, BSPrefix.data(), BSPrefix.size());
+        image.Write(payload + BSPrefix.size());
+        tableLock.unlock();  // the table is not read any more
+      }, &error);
+  if (result == FrameResult::kError) std::printf("> Error sending message: %s\n", error.c_str());
+  return result == FrameResult::kSent;
 }
 
 bool TvxClient::SendMsg(const ByteStream& bs) { return ImplSendMsg(bs); }

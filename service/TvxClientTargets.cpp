@@ -134,7 +134,7 @@ void TvxClient::SendTargetUpdates() {
     for (auto& entry : targets) TrimBacklog(entry.first, *entry.second);
     return;
   }
-  ByteStream msg(false);  // one container for every message of this call
+  ByteStream msg(false);  // one container for every clear owed in this call
   for (auto& entry : targets) {
     TargetData& target = *entry.second;
     // A target set pending meanwhile waits one period.
@@ -147,22 +147,20 @@ void TvxClient::SendTargetUpdates() {
     }
     std::lock_guard<std::mutex> sendLock(target.sendMutex);
     if (target.clearOwed && !SendClear(target, msg)) continue;
-    int64_t sentRows = 0;
-    {
-      std::lock_guard<std::mutex> lock(target.mutex);
-      if (!target.pending) continue;
-      if (target.frad.NbRows == 0) {
-        target.pending = false;
-        continue;
-      }
-      BuildUpdateMessage(target, msg);
-      sentRows = target.frad.NbRows;
+    std::unique_lock<std::mutex> lock(target.mutex);
+    if (!target.pending) continue;
+    if (target.frad.NbRows == 0) {
       target.pending = false;
+      continue;
     }
-    // Producers are never blocked by the network: the rows leave the table only once the
-    // link took the message, and a refused message leaves them pending for the next period.
-    const bool sent = ImplSendMsg(msg);
-    std::lock_guard<std::mutex> lock(target.mutex);
+    target.image.Prepare(target);
+    const int64_t sentRows = target.frad.NbRows;
+    target.pending = false;
+    // Producers are never blocked by the network: the lock is released as soon as the
+    // image is in the frame. The rows leave the table only once the link took the
+    // message, and a refused message leaves them pending for the next period.
+    const bool sent = ImplSendMsg(target.image, lock);
+    if (!lock.owns_lock()) lock.lock();
     if (!sent) {
       target.pending = true;
     } else if (!target.keepRows) {

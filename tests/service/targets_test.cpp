@@ -397,13 +397,14 @@ TEST_F(TargetsTest, RowsAddedOrResetDuringASendAreNotLost) {
   RegisterSales();
   client.UpdateTarget("shop", "db", "sales", {"1", "a", "1"});
   client.UpdateTarget("shop", "db", "sales", {"2", "b", "2"});
-  // The sink runs outside the target's lock, as the network does: a producer appends
-  // while the first frame goes out.
+  // Once the payload is written the frame goes out outside the target's lock, as the
+  // network does: a producer appends while the first frame goes out.
   TvxClient::FrameSink record = frames.Sink();
   int calls = 0;
   client.frameSink = [&](bool binary, uint64_t size, const TvxClient::FrameFill& fill, std::string* error) {
+    TvxClient::FrameResult result = record(binary, size, fill, error);
     if (++calls == 1) client.UpdateTarget("shop", "db", "sales", {"3", "c", "3"});
-    return record(binary, size, fill, error);
+    return result;
   };
   client.SendTargetUpdates();
   EXPECT_TRUE(client.GetTarget("shop", "db", "sales")->pending);
@@ -443,6 +444,51 @@ TEST_F(TargetsTest, RowsAddedOrResetDuringASendAreNotLost) {
   EXPECT_EQ(rows[3][0], "4");
   EXPECT_EQ(rows[4][0], "5");
   EXPECT_EQ(client.GetTargetFrad("shop", "db", "sales").NbRows, 0);
+}
+
+// The update frame is written straight from the target's table; its bytes are those of the
+// container the message format describes, built record by record, whatever the table's
+// names, rows and spare room, also after the schema changed between two sends.
+TEST_F(TargetsTest, UpdateFrameIsTheContainerImage) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 12; ++round) {
+    MiniFrad frad;
+    frad.New(round % 3 == 0 ? "" : "t" + std::to_string(round));
+    ASSERT_TRUE(frad.Set(0, {"id", "name", "price", "when", "note"},
+                         {kInt, kText, kBigFloat, kDatetime, kText}, {0, 20, 0, 0, 300}));
+    const std::string alias = round % 4 == 0 ? "" : "shop";
+    ASSERT_TRUE(client.NewTarget(alias, "db", std::to_string(round), "UPSERT", "", std::move(frad)));
+    TargetData* target = client.GetTarget(alias, "db", std::to_string(round));
+    target->keepRows = true;
+    target->keyIndex = round % 2 ? 2 : -1;
+    for (int send = 0; send < 3; ++send) {
+      const int rows = static_cast<int>(rng() % 40);
+      for (int r = 0; r < rows; ++r) {
+        client.UpdateTarget(alias, "db", std::to_string(round),
+                            {std::to_string(rng() % 1000), std::string(rng() % 5, 'a' + r % 26),
+                             std::to_string(rng() % 100 / 4.0), "2024-03-0" + std::to_string(1 + r % 9),
+                             r % 3 ? "x" : ""});
+      }
+      if (send == 2) {
+        ASSERT_TRUE(target->frad.AddColumn("extra", {"p", "q"}, round % 2, 8));
+      }
+      target->pending = true;
+      const size_t before = frames.Count();
+      client.SendTargetUpdates();
+      if (target->frad.NbRows == 0) continue;
+      ASSERT_EQ(frames.Count(), before + 1);
+      ByteStream expected = InitBStream("API", "");
+      expected.AddString("DBAlias", alias);
+      expected.AddString("DBName", "db");
+      expected.AddString("TableName", std::to_string(round));
+      expected.AddString("Event", "UPSERT");
+      expected.AddInt32("KeyIndex", target->keyIndex);
+      expected.AddStream("Data", target->frad.ToByteStream("", ""));
+      std::string image(expected.GetStreamSize(), '\0');
+      expected.GetStream(image.data());
+      EXPECT_TRUE(frames.Payloads().back() == "BS=" + image) << "round " << round << " send " << send;
+    }
+  }
 }
 
 TEST_F(TargetsTest, ClearMessageAndKeepRows) {
