@@ -1,13 +1,13 @@
 #pragma once
 
 // The per-message compression extension of the client's WebSocket connections (client
-// side): the
-// library's permessage-deflate (negotiation, its deflate and inflate streams, incoming
-// messages) with the system's own compression step for outgoing messages. Included
-// through service/TvxWsConfig.h only.
+// side): the library's permessage-deflate (negotiation, its inflate stream, incoming
+// messages) with the system's own compression step for outgoing messages, on a deflate
+// stream of its own. Included through service/TvxWsConfig.h only.
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
@@ -40,13 +40,33 @@ class TvxDeflate : public websocketpp::extensions::permessage_deflate::enabled<c
     bool fullWindow = window == offer.end() || window->second.empty() ||
                       std::atoi(window->second.c_str()) >= 15;
     segmentsAllowed = fullWindow && offer.count("client_no_context_takeover") != 0;
+    // The library's reading of the same attributes: an empty value is the full window, and
+    // zlib takes no 8-bit raw window.
+    windowBits = fullWindow ? 15 : std::max(9, std::atoi(window->second.c_str()));
+    flush = offer.count("client_no_context_takeover") != 0 ? Z_FULL_FLUSH : Z_SYNC_FLUSH;
     return base::negotiate(offer);
   }
 
+  // Client side only: the stream below deflates with the client's negotiated window.
   websocketpp::lib::error_code init(bool is_server) {
     websocketpp::lib::error_code ec = base::init(is_server);
+    if (!ec && !streamReady) {
+      streamReady = deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -windowBits,
+                                 kMemLevel, Z_DEFAULT_STRATEGY) == Z_OK;
+      if (!streamReady) {
+        namespace pmd = websocketpp::extensions::permessage_deflate;
+        ec = pmd::error::make_error_code(pmd::error::zlib_error);
+      }
+    }
     initialised = !ec;
     return ec;
+  }
+
+  TvxDeflate() = default;
+  TvxDeflate(const TvxDeflate&) = delete;
+  TvxDeflate& operator=(const TvxDeflate&) = delete;
+  ~TvxDeflate() {
+    if (streamReady) deflateEnd(&stream);
   }
 
   // Appends the deflated `in` to `out` as a raw deflate stream ending with 00 00 FF FF.
@@ -65,12 +85,46 @@ class TvxDeflate : public websocketpp::extensions::permessage_deflate::enabled<c
       return websocketpp::processor::error::make_error_code(
           websocketpp::processor::error::message_too_big);
     }
-    return base::compress(in, out);
+    if (in.empty()) return base::compress(in, out);  // 02 00 00 00 FF FF
+    return CompressStream(in, out);
   }
 
  private:
+  // zlib's default memory level: the library's stream uses 4, which takes half again as
+  // long for the same level and window.
+  static constexpr int kMemLevel = 8;
+
   bool initialised = false;
   bool segmentsAllowed = false;
+  // The connection's deflate stream, used instead of the library's (same level, window
+  // and flush, but kMemLevel): full flush without context takeover, sync flush with it.
+  z_stream stream{};
+  bool streamReady = false;
+  int windowBits = 15;
+  int flush = Z_SYNC_FLUSH;
+
+  // Deflates `in` straight into the end of `out`, sized for the whole output at once.
+  websocketpp::lib::error_code CompressStream(std::string const& in, std::string& out) {
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+    stream.avail_in = static_cast<uInt>(in.size());
+    // Room for the whole stream and its flush markers; a longer output takes more rounds.
+    uLong room = std::min<uLong>(deflateBound(&stream, in.size()) + 16,
+                                 std::numeric_limits<uInt>::max());
+    do {
+      const size_t used = out.size();
+      out.resize(used + room);
+      stream.next_out = reinterpret_cast<Bytef*>(&out[used]);
+      stream.avail_out = static_cast<uInt>(room);
+      const int status = deflate(&stream, flush);
+      out.resize(out.size() - stream.avail_out);
+      if (status != Z_OK && status != Z_BUF_ERROR) {
+        namespace pmd = websocketpp::extensions::permessage_deflate;
+        return pmd::error::make_error_code(pmd::error::zlib_error);
+      }
+      room = 1 << 16;
+    } while (stream.avail_out == 0);
+    return websocketpp::lib::error_code();
+  }
 
   websocketpp::lib::error_code CompressSegments(std::string const& in, std::string& out,
                                                 int threads, int level) {
