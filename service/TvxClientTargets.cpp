@@ -53,17 +53,6 @@ std::unique_ptr<TargetData> MakeTarget(const std::string& alias, const std::stri
   return target;
 }
 
-// Removes the first n rows (all of them when n reaches the row count).
-void DeleteOldestRows(MiniFrad& frad, int64_t n) {
-  if (n >= frad.NbRows) {
-    frad.DeleteAllRows();
-    return;
-  }
-  std::vector<int64_t> rows(static_cast<size_t>(n));
-  for (int64_t i = 0; i < n; ++i) rows[static_cast<size_t>(i)] = i;
-  frad.DeleteRows(rows);
-}
-
 }  // namespace
 
 bool TvxClient::NewTarget(const std::string& alias, const std::string& database,
@@ -164,7 +153,7 @@ void TvxClient::SendTargetUpdates() {
     if (!sent) {
       target.pending = true;
     } else if (!target.keepRows) {
-      DeleteOldestRows(target.frad, sentRows);  // rows added meanwhile stay
+      target.frad.DropFirstRows(sentRows);  // rows added meanwhile stay
     }
   }
 }
@@ -180,7 +169,7 @@ void TvxClient::TrimBacklog(const std::string& key, TargetData& target) {
   std::lock_guard<std::mutex> lock(target.mutex);
   if (target.keepRows || target.frad.NbRows <= maxBacklogRows) return;
   const int64_t dropped = target.frad.NbRows - maxBacklogRows;
-  DeleteOldestRows(target.frad, dropped);
+  target.frad.DropFirstRows(dropped);
   uint64_t folded = 0;
   if (backlogLog.Due(&folded)) {
     LogManager::Global << "Target " + key + ": link not open, dropped the oldest " + std::to_string(dropped) +
