@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "record/ByteStreamFormat.h"
-
 #include "service/TargetData.h"
 
 namespace {
@@ -23,16 +22,6 @@ void AddTargetHead(const TargetData& target, ByteStream& msg) {
   msg.AddString(MessageKeys::kTableName, target.tableName);
 }
 
-}  // namespace
-
-ByteStream InitBStream(const std::string& func, const std::string& msid) {
-  ByteStream msg(false);
-  AddHead(msg, func, msid);
-  return msg;
-}
-
-namespace {
-
 // The records of an update message in image order: key, type and value bytes (null for
 // "Data", whose value is the table image).
 struct UpdateRecord {
@@ -42,8 +31,7 @@ struct UpdateRecord {
   uint64_t size;
 };
 
-std::array<UpdateRecord, 7> UpdateRecords(const TargetData& target, const int32_t& keyIndex,
-                                          uint64_t dataSize) {
+std::array<UpdateRecord, UpdateImage::kRecordCount> UpdateRecords(const TargetData& target, uint64_t dataSize) {
   auto text = [](const char* key, const std::string& value) {
     return UpdateRecord{key, dt_string, value.data(), value.size()};
   };
@@ -52,27 +40,33 @@ std::array<UpdateRecord, 7> UpdateRecords(const TargetData& target, const int32_
            text(MessageKeys::kDBName, target.dbName),
            text(MessageKeys::kTableName, target.tableName),
            text(MessageKeys::kEvent, target.event),
-           {MessageKeys::kKeyIndex, dt_int32, reinterpret_cast<const char*>(&keyIndex),
-            sizeof keyIndex},
+           {MessageKeys::kKeyIndex, dt_int32, reinterpret_cast<const char*>(&target.keyIndex),
+            sizeof target.keyIndex},
            {MessageKeys::kData, dt_stream, nullptr, dataSize}}};
 }
 
 }  // namespace
 
+ByteStream InitBStream(const std::string& func, const std::string& msid) {
+  ByteStream msg(false);
+  AddHead(msg, func, msid);
+  return msg;
+}
+
 void UpdateImage::Prepare(const TargetData& target) {
   target_ = &target;
   data_.Prepare(target.frad, "");
-  const auto records = UpdateRecords(target, target.keyIndex, data_.Size());
+  const auto records = UpdateRecords(target, data_.Size());
   for (size_t i = 0; i < records.size(); ++i) {
     recordSizes_[i] = bsformat::kRecordHeaderSize + std::strlen(records[i].key) + records[i].size;
   }
 }
 
-uint64_t UpdateImage::Size() const { return bsformat::ImageSize(recordSizes_, 7); }
+uint64_t UpdateImage::Size() const { return bsformat::ImageSize(recordSizes_, kRecordCount); }
 
 void UpdateImage::Write(char* dst) const {
-  char* p = bsformat::WriteImageHead(dst, recordSizes_, 7);
-  for (const UpdateRecord& r : UpdateRecords(*target_, target_->keyIndex, data_.Size())) {
+  char* p = bsformat::WriteImageHead(dst, recordSizes_, kRecordCount);
+  for (const UpdateRecord& r : UpdateRecords(*target_, data_.Size())) {
     p = bsformat::WriteRecordHead(p, r.type, r.key, std::strlen(r.key));
     if (r.value == nullptr) {
       data_.Write(p);

@@ -26,6 +26,8 @@
 // A message that expects a reply carries "MSID" right after "Func" (InitBStream); the
 // service's own updates and clears carry none.
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "record/ByteStream.h"
@@ -59,6 +61,8 @@ ByteStream InitBStream(const std::string& func, const std::string& msid);
 // records are reused from one message to the next. Not thread-safe.
 class UpdateImage {
  public:
+  static constexpr size_t kRecordCount = 7;  // "Func" .. "KeyIndex", then "Data"
+
   void Prepare(const TargetData& target);
   uint64_t Size() const;
   void Write(char* dst) const;
@@ -66,7 +70,7 @@ class UpdateImage {
  private:
   const TargetData* target_ = nullptr;
   TableImage data_;
-  uint64_t recordSizes_[7] = {};  // "Func" .. "KeyIndex", then "Data"
+  uint64_t recordSizes_[kRecordCount] = {};
 };
 
 // Replaces the contents of `msg` with the clear message of `target`.
