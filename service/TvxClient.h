@@ -195,8 +195,9 @@ class TvxClient {
   // The link's side of a send. The link sets frameSink; ImplSendMsg asks it for one frame
   // of `size` payload bytes, which the sink fills in place by calling `fill` with the
   // payload's first byte (so the image is written straight into the frame), then sends.
-  // kNoConnection: no live connection (nothing printed); kError: the library failed, with
-  // its text in *error.
+  // The sink calls `fill` at most once and takes no target's lock before it: an update
+  // holds its target's lock until its fill returns. kNoConnection: no live connection
+  // (nothing printed); kError: the library failed, with its text in *error.
   enum class FrameResult { kSent, kNoConnection, kError };
   using FrameFill = std::function<void(char* payload)>;
   using FrameSink = std::function<FrameResult(bool binary, uint64_t size, const FrameFill& fill,
