@@ -111,6 +111,26 @@ TEST_F(KafkaMockTest, MessagesFromAFileAndAfterABrokerOutage) {
   ExpectNumbered(Read(consumer, 50, 20s), 50, 50);
 }
 
+// Round robin keeps the partitions even, and a produce whose partition outgrew what the
+// mock keeps says so instead of leaving readers with fewer messages than were produced.
+TEST_F(KafkaMockTest, ProduceSpreadsEvenlyAndReportsDroppedMessages) {
+  Command("topic spread 4", "topic spread");
+  Command("produce-lines spread 399" + Numbered(0, 399), "produced 399");
+  Command("produce spread {}", "produced 1");
+  rd_kafka_t* consumer = Consumer("g3");
+  for (int p = 0; p < 4; ++p) {
+    int64_t low = -1, high = -1;
+    ASSERT_EQ(rd_kafka_query_watermark_offsets(consumer, "spread", p, &low, &high, 10000), RD_KAFKA_RESP_ERR_NO_ERROR);
+    EXPECT_EQ(low, 0);
+    EXPECT_EQ(high, 100) << "partition " << p;
+  }
+  const std::string big(1000, 'x');
+  std::string lines = "produce-lines numbers 6000";
+  for (int i = 0; i < 6000; ++i) lines += "\n" + big;
+  mock_.WriteLine(lines);
+  EXPECT_TRUE(mock_.WaitForLine("error produced 0 numbers: the mock cluster dropped the oldest", 60s));
+}
+
 TEST_F(KafkaMockTest, BadCommandsAreAnswered) {
   mock_.WriteLine("frobnicate");
   EXPECT_TRUE(mock_.WaitForLine("error unknown command", 10s));

@@ -7,6 +7,8 @@
 #include <librdkafka/rdkafka.h>
 #include <librdkafka/rdkafka_mock.h>
 
+#include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,9 @@ namespace kafkamock {
 
 class MockHost {
  public:
+  // What librdkafka's mock keeps of each partition's log (a fixed size in the library).
+  static constexpr int64_t kPartitionLogBytes = 5 << 20;
+
   MockHost() = default;
   ~MockHost();
   MockHost(const MockHost&) = delete;
@@ -25,8 +30,11 @@ class MockHost {
   std::string Bootstrap() const;
 
   bool CreateTopic(const std::string& topic, int partitions, std::string* error);
-  // Produces each message (partition -1: the partitioner picks) and waits until all are
-  // delivered or `timeoutMs` passes; the count delivered.
+  // Produces each message to `partition`, or with -1 over the topic's partitions in turn
+  // (continuing where the last call stopped), and waits until all are delivered or
+  // `timeoutMs` passes; the count delivered. 0 with `error` set when the mock cluster has
+  // dropped any message of the topic: its partitions keep only their newest
+  // kPartitionLogBytes, and a test must not compare different messages unawares.
   int Produce(const std::string& topic, int partition, const std::vector<std::string>& messages, int timeoutMs,
               std::string* error);
   // broker -1: every broker.
@@ -43,10 +51,14 @@ class MockHost {
   };
 
  private:
+  // True when every partition of the topic still starts at offset 0.
+  bool KeptEverything(const std::string& topic, int partitions, std::string* error);
+
   rd_kafka_t* host_ = nullptr;      // the handle the mock cluster belongs to
   rd_kafka_mock_cluster_t* cluster_ = nullptr;
   rd_kafka_t* producer_ = nullptr;
   Deliveries deliveries_;
+  std::map<std::string, int> nextPartition_;  // by topic: where the round robin goes on
 };
 
 }  // namespace kafkamock

@@ -13,6 +13,8 @@
 //   commit GROUP TOPIC                commit offset 0 of every partition for the group
 //   sync                              answers "ok sync": everything before it is done
 //   quit
+// Messages go to the topic's partitions in turn. A produce answers "error" when the mock
+// cluster has dropped old messages of the topic (it keeps about 5 MB per partition).
 // The cluster runs until "quit" or the end of standard input.
 
 #include <signal.h>
