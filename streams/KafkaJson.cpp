@@ -19,8 +19,12 @@ bool Stops(const char* p) { return kOutsideStops[static_cast<unsigned char>(*p)]
 // Scans one payload; keeps the member being read.
 class RowScanner {
  public:
-  RowScanner(const KafkaStream::ColumnMap& columns, std::vector<std::string>& row)
-      : columns_(columns), row_(row) {}
+  RowScanner(const KafkaStream::ColumnMap& columns, std::vector<std::string>& row,
+             KafkaStream::ScanBuffers& buffers)
+      : columns_(columns), row_(row), buffers_(buffers), key_(buffers.key), value_(buffers.value) {
+    key_.clear();
+    value_.clear();
+  }
 
   size_t Scan(const char* p, const char* end) {
     while (p < end) {
@@ -77,34 +81,63 @@ class RowScanner {
     return nullptr;
   }
 
-  void Store() {
+  // The column named by the key, first guessed from the member's place in the last message.
+  const KafkaStream::ColumnMap::value_type* Column() {
+    std::vector<const KafkaStream::ColumnMap::value_type*>& guesses = buffers_.columnOfMember;
+    if (member_ < guesses.size() && guesses[member_] != nullptr && guesses[member_]->first == key_) {
+      return guesses[member_];
+    }
     auto it = columns_.find(key_);
-    if (it != columns_.end()) {
-      const int32_t index = it->second.first;
+    const KafkaStream::ColumnMap::value_type* column = it == columns_.end() ? nullptr : &*it;
+    if (member_ < kGuessedMembers) {
+      if (member_ >= guesses.size()) guesses.resize(member_ + 1, nullptr);
+      guesses[member_] = column;
+    }
+    return column;
+  }
+
+  void Store() {
+    if (const KafkaStream::ColumnMap::value_type* column = Column()) {
+      const int32_t index = column->second.first;
       if (index >= 0 && static_cast<size_t>(index) < row_.size()) {
         row_[index].swap(value_);
         ++stored_;
       }
     }
+    ++member_;
     key_.clear();
     value_.clear();
     side_ = &key_;
   }
 
+  // Members past this many are looked up without a guess, so that one huge message cannot
+  // leave a huge guess list behind.
+  static constexpr size_t kGuessedMembers = 256;
+
   const KafkaStream::ColumnMap& columns_;
   std::vector<std::string>& row_;
-  std::string key_;
-  std::string value_;
+  KafkaStream::ScanBuffers& buffers_;
+  std::string& key_;
+  std::string& value_;
   std::string* side_ = &key_;
   size_t stored_ = 0;
+  size_t member_ = 0;  // members ended so far
 };
 
 }  // namespace
 
+size_t KafkaStream::ScanRow(std::string_view payload, std::vector<std::string>& row,
+                            ScanBuffers& buffers) const {
+  row.resize(static_cast<size_t>(columnCount > 0 ? columnCount : 0));
+  for (std::string& text : row) text.clear();
+  RowScanner scanner(columnMap, row, buffers);
+  return scanner.Scan(payload.data(), payload.data() + payload.size());
+}
+
 std::vector<std::string> KafkaStream::JsonToRow(std::string_view payload, size_t* matched) const {
-  std::vector<std::string> row(static_cast<size_t>(columnCount > 0 ? columnCount : 0));
-  RowScanner scanner(columnMap, row);
-  const size_t stored = scanner.Scan(payload.data(), payload.data() + payload.size());
+  std::vector<std::string> row;
+  ScanBuffers buffers;
+  const size_t stored = ScanRow(payload, row, buffers);
   if (matched != nullptr) *matched = stored;
   return row;
 }

@@ -5,6 +5,7 @@
 
 #include "foundation/LogManager.h"
 #include "service/ConfigParser.h"
+#include "service/TargetData.h"
 #include "service/TvxClient.h"
 #include "table/MiniFrad.h"
 
@@ -147,19 +148,45 @@ bool KafkaStream::Handle(rd_kafka_message_t* message) {
     return true;
   }
   if (message->err != RD_KAFKA_RESP_ERR_NO_ERROR) return HandleError(message);
+  if (batchRows_ == batch_.size()) batch_.emplace_back();
   size_t matched = 0;
-  std::vector<std::string> row;
   if (message->payload != nullptr) {
-    row = JsonToRow(std::string_view(static_cast<const char*>(message->payload), message->len), &matched);
+    matched = ScanRow(std::string_view(static_cast<const char*>(message->payload), message->len),
+                      batch_[batchRows_], scan_);
   }
   rd_kafka_message_destroy(message);
-  if (matched == 0) {
-    ++skippedMessages_;
-    return true;
-  }
-  const RouteDef& route = definition->routes[0];
-  WSOCK->UpdateTarget(route.alias, route.dbName, route.tableName, row);
+  if (matched == 0) ++skippedMessages_;
+  else ++batchRows_;
   return true;
+}
+
+void KafkaStream::Flush() {
+  if (batchRows_ == 0) return;
+  // As TvxClient::UpdateTarget does for one row; an unknown target takes nothing.
+  if (target_ != nullptr) {
+    std::lock_guard<std::mutex> lock(target_->mutex);
+    for (size_t i = 0; i < batchRows_; ++i) target_->frad.AddRow(batch_[i]);
+    target_->pending = true;
+  }
+  batchRows_ = 0;
+}
+
+bool KafkaStream::PollRound(int waitMillis) {
+  bool go = true;
+  size_t taken = 0;
+  for (rd_kafka_message_t* m = rd_kafka_consumer_poll(consumer, waitMillis); m != nullptr;
+       m = rd_kafka_consumer_poll(consumer, 0)) {
+    go = Handle(m);
+    if (!go || ++taken == kBatch) break;
+  }
+  Flush();
+  return go;
+}
+
+void KafkaStream::HandOverHeld() {
+  for (rd_kafka_message_t* m : held_) Handle(m);  // held messages carry no error
+  held_.clear();
+  Flush();
 }
 
 void KafkaStream::SetPartitionsPaused(bool pause) {
@@ -192,8 +219,7 @@ bool KafkaStream::WaitWhilePaused() {
 void KafkaStream::Close() {
   // Messages held during a pause were taken from the consumer: their offsets are committed
   // with the others, so they go to the target rather than being lost.
-  for (rd_kafka_message_t* m : held_) Handle(m);
-  held_.clear();
+  HandOverHeld();
   LogSkippedMessages();
   LogManager::Global << "Closing Kafka consumer";
   rd_kafka_consumer_close(consumer);
@@ -208,6 +234,8 @@ void KafkaStream::Close() {
 void KafkaStream::Run() {
   LogManager::Global << "Running Kafka Stream: " + name;
   StartConsole();
+  const RouteDef& route = definition->routes[0];
+  target_ = WSOCK->GetTarget(route.alias, route.dbName, route.tableName);
   skippedLog_.SetInterval(std::chrono::milliseconds(std::max<uint32_t>(ConfigParser::Global.updateRate, 1)));
   while (!quit && consumer != nullptr) {
     if (KafkaSignal::run == 0) {
@@ -218,11 +246,9 @@ void KafkaStream::Run() {
       if (!WaitWhilePaused()) break;
       continue;
     }
-    for (rd_kafka_message_t* m : held_) Handle(m);
-    held_.clear();
+    HandOverHeld();
     LogSkippedMessages();
-    rd_kafka_message_t* message = rd_kafka_consumer_poll(consumer, kPollMillis);
-    if (message != nullptr && !Handle(message)) break;
+    if (!PollRound(kPollMillis)) break;
   }
   if (consumer != nullptr) Close();
   LogManager::Global << "Exiting Kafka Stream: " + name;

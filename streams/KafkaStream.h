@@ -15,9 +15,13 @@
 // per second, and consumption goes on. While paused the consumer keeps polling with its
 // partitions paused, so a long pause does not cost its group membership.
 //
+// Messages are taken in batches: after the first poll of a round, whatever the consumer
+// has already fetched (up to kBatch messages) is polled without waiting, scanned into
+// reused rows and appended to the target under one hold of its lock, in poll order.
+//
 // Threading: Init on the main thread before the stream's threads run; Run on the stream's
 // thread, the base console beside it. The column map and the settings are written by Init
-// only. JsonToRow is const and may be called from any thread.
+// only. JsonToRow and ScanRow are const and may be called from any thread.
 
 #include <csignal>
 #include <cstdint>
@@ -31,6 +35,8 @@
 
 #include "service/StreamBase.h"
 #include "foundation/LogThrottle.h"
+
+struct TargetData;
 
 namespace KafkaSignal {
 // 1 until an interrupt arrives; shared by every Kafka stream of the process.
@@ -69,6 +75,22 @@ class KafkaStream : public virtual StreamBase {
   // ',' or '}' follows it.
   std::vector<std::string> JsonToRow(std::string_view payload, size_t* matched = nullptr) const;
 
+  // The scanner's working texts, kept from one message to the next so that their buffers
+  // are reused, and the column that the n-th member of the last message named: messages
+  // of one topic mostly list their members in the same order, so a key is first compared
+  // with that column's name alone. Valid while the column map is unchanged.
+  struct ScanBuffers {
+    std::string key;
+    std::string value;
+    std::vector<const ColumnMap::value_type*> columnOfMember;
+  };
+  // JsonToRow into `row`, which becomes one text per target column (the buffers of the
+  // texts it held are reused); the number of members stored.
+  size_t ScanRow(std::string_view payload, std::vector<std::string>& row, ScanBuffers& buffers) const;
+
+  // Most messages handed to the target under one hold of its lock.
+  static constexpr size_t kBatch = 1024;
+
   std::string bootstrapServers;
   std::string user;
   std::string password;
@@ -90,8 +112,16 @@ class KafkaStream : public virtual StreamBase {
   bool ReadKeys();
   bool Configure();
   bool Subscribe();
-  // One polled message; false when the stream must stop.
+  // One polled message, released here; its row joins the batch. False when the stream
+  // must stop.
   bool Handle(rd_kafka_message_t* message);
+  // Hands the batch's rows to the target of route 0 under one hold of its lock.
+  void Flush();
+  // Polls one round (the first poll waits up to `waitMillis`) and hands its rows over;
+  // false when the stream must stop.
+  bool PollRound(int waitMillis);
+  // Hands the messages held during a pause over, in order.
+  void HandOverHeld();
   bool HandleError(rd_kafka_message_t* message);
   // While paused: partitions paused, polling goes on; messages delivered meanwhile are kept
   // and handed over in order on resume. False when the stream must stop.
@@ -101,6 +131,10 @@ class KafkaStream : public virtual StreamBase {
   void Close();
 
   std::vector<rd_kafka_message_t*> held_;  // polled while paused, in order
+  TargetData* target_ = nullptr;           // of route 0, found by Run
+  std::vector<std::vector<std::string>> batch_;  // rows not yet handed over; reused
+  size_t batchRows_ = 0;                         // rows of batch_ in use
+  ScanBuffers scan_;
   uint64_t skippedMessages_ = 0;           // messages without a target column, not yet logged
   LogThrottle skippedLog_{std::chrono::milliseconds(200)};
   LogThrottle errorLog_{std::chrono::seconds(1)};
