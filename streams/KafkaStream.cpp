@@ -21,6 +21,7 @@ constexpr int kPausedPollMillis = 10;
 // While paused, the assignment is paused again this often: a rebalance may have brought
 // partitions that were never paused.
 constexpr std::chrono::milliseconds kRepauseEvery(200);
+constexpr char kQueuedMinMessages[] = "10000000";
 constexpr int kDecommissionTries = 5;
 constexpr int kDecommissionWaitMillis = 1000;
 
@@ -58,6 +59,11 @@ bool KafkaStream::Configure() {
   unlessEmpty("security.protocol", protocol);
   unlessEmpty("sasl.mechanisms", saslMechanism);
   unlessEmpty("group.id", groupId);
+  // Past queued.min.messages prefetched messages (100,000 by default) librdkafka stops
+  // fetching for half a second or more, so a stream that takes messages slower than the
+  // broker delivers them but faster than that starves every 100,000 messages. The
+  // prefetch stays bounded by queued.max.messages.kbytes.
+  settings.emplace_back("queued.min.messages", kQueuedMinMessages);
   settings.insert(settings.end(), extraSettings.begin(), extraSettings.end());
   for (const auto& [setting, value] : settings) {
     if (rd_kafka_conf_set(consumerConf, setting.c_str(), value.c_str(), errorText, sizeof errorText) !=
