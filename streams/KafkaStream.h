@@ -90,9 +90,6 @@ class KafkaStream : public virtual StreamBase {
   // texts it held are reused); the number of members stored.
   size_t ScanRow(std::string_view payload, std::vector<std::string>& row, ScanBuffers& buffers) const;
 
-  // Most messages handed to the target under one hold of its lock.
-  static constexpr size_t kBatch = 1024;
-
   std::string bootstrapServers;
   std::string user;
   std::string password;
@@ -111,6 +108,9 @@ class KafkaStream : public virtual StreamBase {
   std::vector<std::pair<std::string, std::string>> extraSettings;
 
  private:
+  // Most messages handed to the target under one hold of its lock.
+  static constexpr size_t kBatch = 1024;
+
   bool ReadKeys();
   bool Configure();
   bool Subscribe();
