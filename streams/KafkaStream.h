@@ -2,8 +2,8 @@
 
 // KafkaStream: the producer of stream type "KAFKA". A librdkafka consumer subscribed to one
 // topic; every message, a flat JSON object, becomes one row of texts ordered by the columns
-// of the target table of route 0 (JsonToRow) and is appended to that target
-// (TvxClient::UpdateTarget).
+// of the target table of route 0 (JsonToRow) and is appended to that target under its lock,
+// which is then pending (as TvxClient::UpdateTarget does for one row).
 //
 // Keys: "USER", "PASSWORD", "BOOTSTRAP_SERVERS", "PROTOCOL", "SASL_MECHANISM", "GROUP_ID"
 // from METADATA and "TOPIC" from the INPUT of route 0, all required JSON strings. An empty
