@@ -165,6 +165,10 @@ class TvxClient {
   // lock and marks it pending. An unknown target is ignored.
   void UpdateTarget(const std::string& alias, const std::string& database,
                     const std::string& table, const std::vector<std::string>& row);
+  // UpdateTarget for a batch of rows from a producer that holds its target: appends
+  // rows[0..count) in order under one hold of the target's lock. A null target is ignored.
+  static void UpdateTargetRows(TargetData* target, const std::vector<std::string>* rows,
+                               size_t count);
   // The update cycle's send: one update message per pending target with rows, in key
   // order, written into its frame under the target's lock and compressed and sent after
   // it is released (producers never wait for the link; a reset of the target waits for

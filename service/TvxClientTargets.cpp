@@ -110,10 +110,14 @@ MiniFrad& TvxClient::GetTargetFrad(const std::string& alias, const std::string& 
 
 void TvxClient::UpdateTarget(const std::string& alias, const std::string& database,
                              const std::string& table, const std::vector<std::string>& row) {
-  TargetData* target = GetTarget(alias, database, table);
-  if (target == nullptr) return;
+  UpdateTargetRows(GetTarget(alias, database, table), &row, 1);
+}
+
+void TvxClient::UpdateTargetRows(TargetData* target, const std::vector<std::string>* rows,
+                                 size_t count) {
+  if (target == nullptr || count == 0) return;
   std::lock_guard<std::mutex> lock(target->mutex);
-  target->frad.AddRow(row);
+  for (size_t i = 0; i < count; ++i) target->frad.AddRow(rows[i]);
   target->pending = true;
 }
 

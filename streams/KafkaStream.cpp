@@ -167,13 +167,7 @@ bool KafkaStream::Handle(rd_kafka_message_t* message) {
 }
 
 void KafkaStream::Flush() {
-  if (batchRows_ == 0) return;
-  // As TvxClient::UpdateTarget does for one row; an unknown target takes nothing.
-  if (target_ != nullptr) {
-    std::lock_guard<std::mutex> lock(target_->mutex);
-    for (size_t i = 0; i < batchRows_; ++i) target_->frad.AddRow(batch_[i]);
-    target_->pending = true;
-  }
+  TvxClient::UpdateTargetRows(target_, batch_.data(), batchRows_);
   batchRows_ = 0;
 }
 
