@@ -28,6 +28,24 @@ int FirstTaken(const CellBits& bits, int first, int last) {
   }
 }
 
+// The last cell in first..last (clamped to the strip) whose bit is set, or -1.
+int LastTaken(const CellBits& bits, int first, int last) {
+  first = std::max(first, 0);
+  last = std::min(last, kCells - 1);
+  if (first > last) return -1;
+  int w = last >> 6;
+  uint64_t word = bits[w] & (~uint64_t(0) >> (63 - (last & 63)));
+  const int firstWord = first >> 6;
+  for (;;) {
+    if (word != 0) {
+      const int cell = w * 64 + 63 - __builtin_clzll(word);
+      return cell >= first ? cell : -1;
+    }
+    if (--w < firstWord) return -1;
+    word = bits[w];
+  }
+}
+
 void SetBit(CellBits& bits, int32_t cell) { bits[cell >> 6] |= uint64_t(1) << (cell & 63); }
 void ClearBit(CellBits& bits, int32_t cell) { bits[cell >> 6] &= ~(uint64_t(1) << (cell & 63)); }
 
@@ -152,6 +170,25 @@ void VehicleManager::FillSlots() {
 
 bool VehicleManager::Occupied(const RLine& road, int lane, int first, int last) const {
   return FirstTaken(road.carBits[lane], first, last) >= 0;
+}
+
+const Vehicle* VehicleManager::LastCarIn(const RLine& road, int lane, int first,
+                                         int last) const {
+  const int cell = LastTaken(road.carBits[lane], first, last);
+  if (cell < 0) return nullptr;
+  const uint32_t id = road.carMap[lane][cell];
+  return id != 0 && id <= vehicles.size() ? &vehicles[id - 1] : nullptr;
+}
+
+bool VehicleManager::RoomToClear(const Vehicle& car) const {
+  StripRef path;
+  if (!NextStrip(car, path) || size_t(car.nextRoad) >= sim.lines.size()) return true;
+  const RLine& road = sim.lines[car.nextRoad];
+  if (size_t(car.nextLane) >= road.carBits.size()) return true;
+  int onPath = 0;
+  for (uint64_t word : BitsOf(path)) onPath += __builtin_popcountll(word);
+  const int span = CellSpan(float(onPath + 1) * kQueueGap, road.laneLen[car.nextLane]);
+  return FirstTaken(road.carBits[car.nextLane], 0, span) < 0;
 }
 
 VehicleManager::Ahead VehicleManager::LookAhead(const Vehicle& car, float reach) const {

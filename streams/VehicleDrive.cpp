@@ -20,7 +20,7 @@ constexpr float kYieldShare = 0.3f;
 // the speed its room allows (RoomSpeed), cruise speed times the share of its look-ahead
 // that lies beyond kQueueGap: it closes up to kQueueGap behind a stopped car and follows a
 // leaving one at once.
-constexpr float kQueueGap = VehicleManager::kMinSpacing + 1.0f;
+constexpr float kQueueGap = VehicleManager::kQueueGap;
 
 float RoomSpeed(float gap, float look, float cruise) {
   return cruise * std::clamp((gap - kQueueGap) / look, 0.0f, 1.0f);
@@ -115,9 +115,16 @@ bool VehicleManager::LeftTurnMustYield(const Vehicle& car) const {
   const bool right = node.start[o] == 1;
   const int first = right ? 0 : opposite.nRight;
   const int last = right ? opposite.nRight : opposite.nLanes;
+  // Only the first car of an oncoming lane may cross the car's path, and only if it may
+  // enter its own: one held by its light, or waiting for room beyond the junction, would
+  // hold the left-turner for as long as it waits.
   for (int lane = first; lane < last; ++lane) {
     const int span = CellSpan(oncomingGap, opposite.laneLen[lane]);
-    if (Occupied(opposite, lane, kCells - 1 - span, kCells - 1)) return true;
+    const Vehicle* other = LastCarIn(opposite, lane, kCells - 1 - span, kCells - 1);
+    if (other != nullptr && !MustStop(opposite.laneLight[lane], other->turn) &&
+        RoomToClear(*other)) {
+      return true;
+    }
   }
   return false;
 }
@@ -217,6 +224,9 @@ void VehicleManager::Move(Vehicle& car, float dt) {
   const float offset = car.dist - float(CellOf(car.dist, length)) / float(kCells) * length;
   const Ahead ahead = LookAhead(car, advance + kMinSpacing + offset);
   if (ahead.found) advance = std::min(advance, std::max(ahead.gap - kMinSpacing - offset, 0.0f));
+  if (!car.inIntersection && car.dist + advance > length && !RoomToClear(car)) {
+    advance = std::max(length - car.dist, 0.0f);  // waits at the lane end
+  }
   car.dist += advance;
   if (car.dist > length) {
     // Not past the end of the next strip either: the look-ahead went no further.

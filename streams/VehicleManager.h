@@ -52,6 +52,8 @@ class VehicleManager {
   static constexpr float kMaxSubStep = 0.15f;
   // Room a moving car leaves before the first taken cell ahead of it, in map units.
   static constexpr float kMinSpacing = 2.0f;
+  // Room a queued car takes up: it closes up to this distance behind the car ahead.
+  static constexpr float kQueueGap = kMinSpacing + 1.0f;
 
   int32_t nbCars = 70;
   float laneChangeGap = 5.0f;   // half-window kept free on each lane a lane change crosses
@@ -162,6 +164,13 @@ class VehicleManager {
   bool LeftTurnMustYield(const Vehicle& car) const;
   // Whether lane `lane` of `road` holds a car in cells first..last (clamped).
   bool Occupied(const RLine& road, int lane, int first, int last) const;
+  // The car in the last taken cell of first..last (clamped) of lane `lane` of `road`, or
+  // null.
+  const Vehicle* LastCarIn(const RLine& road, int lane, int first, int last) const;
+  // Whether the lane the car's junction path leads to has room at its start for the car and
+  // every car already on the path: a car waits at its lane end until then, so that it never
+  // stands on a path whose neighbours (crossing or oncoming) must wait for it to clear.
+  bool RoomToClear(const Vehicle& car) const;
   // The first taken cell after the car's own on its strip, else within `reach` of the start
   // of its cell on the strip it joins next (its path, or the lane its path leads to).
   Ahead LookAhead(const Vehicle& car, float reach) const;
