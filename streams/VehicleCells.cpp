@@ -181,13 +181,19 @@ const Vehicle* VehicleManager::LastCarIn(const RLine& road, int lane, int first,
 }
 
 bool VehicleManager::RoomToClear(const Vehicle& car) const {
-  StripRef path;
-  if (!NextStrip(car, path) || size_t(car.nextRoad) >= sim.lines.size()) return true;
+  StripRef path = StripOf(car);
+  if (!car.inIntersection && !NextStrip(car, path)) return true;
+  if (size_t(car.nextRoad) >= sim.lines.size()) return true;
   const RLine& road = sim.lines[car.nextRoad];
   if (size_t(car.nextLane) >= road.carBits.size()) return true;
-  int onPath = 0;
-  for (uint64_t word : BitsOf(path)) onPath += __builtin_popcountll(word);
-  const int span = CellSpan(float(onPath + 1) * kQueueGap, road.laneLen[car.nextLane]);
+  // The cars ahead of this one on the path need their room too.
+  const int from = car.inIntersection ? car.cell + 1 : 0;
+  int ahead = 0;
+  for (int cell = FirstTaken(BitsOf(path), from, kCells - 1); cell >= 0;
+       cell = FirstTaken(BitsOf(path), cell + 1, kCells - 1)) {
+    ++ahead;
+  }
+  const int span = CellSpan(float(ahead + 1) * kQueueGap, road.laneLen[car.nextLane]);
   return FirstTaken(road.carBits[car.nextLane], 0, span) < 0;
 }
 

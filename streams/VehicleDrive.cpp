@@ -110,14 +110,17 @@ bool VehicleManager::LeftTurnMustYield(const Vehicle& car) const {
     if (a == 3 && b == 1) o = 2;
   }
   if (o < 0) return false;
-  if (node.slotS[o] != 0) return true;
+  // Only an oncoming car that may go on makes the left-turner yield: one held by its light,
+  // or waiting for room beyond the junction, would hold it for as long as it waits.
+  const uint32_t straight = node.slotS[o];
+  if (straight != 0 && straight <= vehicles.size() && RoomToClear(vehicles[straight - 1])) {
+    return true;
+  }
   const RLine& opposite = sim.lines[node.lines[o]];
   const bool right = node.start[o] == 1;
   const int first = right ? 0 : opposite.nRight;
   const int last = right ? opposite.nRight : opposite.nLanes;
-  // Only the first car of an oncoming lane may cross the car's path, and only if it may
-  // enter its own: one held by its light, or waiting for room beyond the junction, would
-  // hold the left-turner for as long as it waits.
+  // Of an oncoming lane only its first car may cross the car's path next.
   for (int lane = first; lane < last; ++lane) {
     const int span = CellSpan(oncomingGap, opposite.laneLen[lane]);
     const Vehicle* other = LastCarIn(opposite, lane, kCells - 1 - span, kCells - 1);
@@ -224,9 +227,6 @@ void VehicleManager::Move(Vehicle& car, float dt) {
   const float offset = car.dist - float(CellOf(car.dist, length)) / float(kCells) * length;
   const Ahead ahead = LookAhead(car, advance + kMinSpacing + offset);
   if (ahead.found) advance = std::min(advance, std::max(ahead.gap - kMinSpacing - offset, 0.0f));
-  if (!car.inIntersection && car.dist + advance > length && !RoomToClear(car)) {
-    advance = std::max(length - car.dist, 0.0f);  // waits at the lane end
-  }
   car.dist += advance;
   if (car.dist > length) {
     // Not past the end of the next strip either: the look-ahead went no further.

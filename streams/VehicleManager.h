@@ -9,8 +9,8 @@
 // Cars follow lanes and junction paths, keep their distance by looking at the occupancy
 // cells ahead (on into the path or lane they join next), stop for lights, change lanes
 // towards the lane their junction path starts from, and cross junctions on the network's
-// paths; left-turners yield to oncoming traffic. A car's `calm` in [0, 1] sets its
-// look-ahead, cruise speed and acceleration.
+// paths; left-turners yield to oncoming traffic that can clear the junction. A car's `calm`
+// in [0, 1] sets its look-ahead, cruise speed and acceleration.
 //
 // No two cars share a cell of a lane or junction path: a move never reaches the first taken
 // cell ahead (less kMinSpacing), so a car waits at the end of its junction path while the
@@ -167,9 +167,9 @@ class VehicleManager {
   // The car in the last taken cell of first..last (clamped) of lane `lane` of `road`, or
   // null.
   const Vehicle* LastCarIn(const RLine& road, int lane, int first, int last) const;
-  // Whether the lane the car's junction path leads to has room at its start for the car and
-  // every car already on the path: a car waits at its lane end until then, so that it never
-  // stands on a path whose neighbours (crossing or oncoming) must wait for it to clear.
+  // Whether the lane the car's junction path leads to (the one it is on, or the one it
+  // joins next) has room at its start for the car and every car ahead of it on the path: a
+  // car without it cannot clear the junction, so a left-turner need not yield to it.
   bool RoomToClear(const Vehicle& car) const;
   // The first taken cell after the car's own on its strip, else within `reach` of the start
   // of its cell on the strip it joins next (its path, or the lane its path leads to).
