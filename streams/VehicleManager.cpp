@@ -66,6 +66,7 @@ void VehicleManager::Step(float dt) {
 }
 
 void VehicleManager::SubStep(float dt) {
+  subStep_ = dt;
   UpdateTrafficLights(dt);
   if (filledCars_ != vehicles.size()) {
     FillCarMap();
@@ -227,6 +228,7 @@ void VehicleManager::GetNextRoad(Vehicle& car) {
   car.nextLane = node.pathDestLane[car.approach][j];
   car.targetLane = node.pathSrcLane[car.approach][j];
   car.go = 0;
+  car.yielded = 0;
 }
 
 // ---- Car parameters ----

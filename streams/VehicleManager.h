@@ -59,6 +59,9 @@ class VehicleManager {
   float laneChangeGap = 5.0f;   // half-window kept free on each lane a lane change crosses
   float oncomingGap = 20.0f;    // end stretch of oncoming lanes a left-turner keeps free
   float leftTurnReach = 25.0f;  // distance before the lane end to wait for the left slot
+  // Time a left-turner yields to oncoming traffic before it goes anyway: under a steady
+  // oncoming stream it would otherwise go only when the phase changes, one car per cycle.
+  float leftTurnPatience = 10.0f;
   float lookFar = 25.0f;        // look-ahead at calm 1
   float lookNear = 7.0f;        // at calm 0
   float cruiseCalm = 3.0f;      // cruise speed at calm 1
@@ -195,4 +198,5 @@ class VehicleManager {
   // Cars in `vehicles` at the last FillCarMap: cars added since are not in the cells yet.
   size_t filledCars_ = 0;
   bool lightsWritten_ = false;  // the light codes were written once
+  float subStep_ = 0;           // length of the sub-step under way
 };
