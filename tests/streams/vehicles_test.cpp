@@ -135,7 +135,7 @@ class VehicleInvariantTest : public ::testing::TestWithParam<int> {};
 
 std::vector<MapCase> Cases() {
   return {{"grid", mapgen::Grid(4, 3, 2), 80},     {"demo", mapgen::Demo(), 250},
-          {"tee", mapgen::Tee(3), 12},              {"crossing", mapgen::Crossing(1), 20},
+          {"tee", mapgen::Tee(3), 150},             {"crossing", mapgen::Crossing(1), 150},
           {"corridor", mapgen::Corridor(3, 1), 20}, {"bends", mapgen::Grid(2, 2, 3), 40}};
 }
 
@@ -153,6 +153,8 @@ TEST_P(VehicleInvariantTest, ManyStepsKeepEveryInvariant) {
   std::uniform_real_distribution<float> step(0.0f, 1.5f);
   // Queues discharge slowly (a stopped car waits until the car ahead is out of its
   // look-ahead) but never stall: the longest waits seen on these maps stay below 500 steps.
+  // The tee and the crossing carry 150 cars, enough for queues to back up through their
+  // junctions and dead ends.
   constexpr int kSteps = 2500, kMaxWait = 1500;
   std::vector<int> lastMove(manager.vehicles.size(), 0);
   std::vector<int32_t> lastState(manager.vehicles.size(), 0);
