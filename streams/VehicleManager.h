@@ -21,7 +21,7 @@
 // `dt` is simulation time: a light phase lasts kPhaseLength units and speeds are map units per
 // unit. Step splits dt into sub-steps of at most kMaxSubStep, since the speed rules of
 // DrawVehicle apply once per (sub-)step and a long one lets a car brake too late for a red
-// light. Only Move and the clocks use dt.
+// light. Only Move, the clocks and a left-turner's patience use dt.
 //
 // Positions (x, y) are not part of a step: PlaceVehicles computes them for whoever reads them.
 //
