@@ -41,7 +41,8 @@ void EditMantissa(std::string& s, Edit edit) {
 }
 
 // Adds one unit at the last digit of s, carrying leftwards over nines; a carry left at the
-// front becomes a "1" before the first digit (after a leading sign).
+// front becomes a "1" before the integer part (after a leading sign), which may be empty:
+// ".96" rounds up to "1.0".
 void CarryOne(std::string& s) {
   for (size_t i = s.size(); i-- > 0;) {
     if (s[i] == '9') {
@@ -51,7 +52,7 @@ void CarryOne(std::string& s) {
       return;
     }
   }
-  size_t first = s.find_first_of("0123456789");
+  size_t first = s.find_first_of("0123456789.");
   if (first == std::string::npos) first = (!s.empty() && IsSign(s[0])) ? 1 : 0;
   s.insert(first, 1, '1');
 }

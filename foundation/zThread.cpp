@@ -119,6 +119,10 @@ void zThread::DivideJobs(uint64_t size, int threads, int level) {
 }
 
 bool zThread::CompressSegments(const unsigned char* input) {
+  // The pieces change: a merge size measured on the old ones no longer holds.
+  state = -1;
+  mergeSize = 0;
+  padFlags.clear();
   std::vector<int> status(segments.size(), Z_OK);
   auto run = [&](size_t i) {
     status[i] = DeflateSegment(input, segments[i], outputs[i], endCodes[i]);

@@ -51,7 +51,8 @@ class zThread {
   std::vector<segDesc> segments;
   std::vector<endCode> endCodes;              // one per segment
   std::vector<AppCore::CharBuffer> outputs;  // one piece per segment
-  int8_t state = -1;  // -1 after DivideJobs, 0 after ComputeMergeSize, 1 after ...RawSize
+  // -1 after DivideJobs and CompressSegments, 0 after ComputeMergeSize, 1 after ...RawSize
+  int8_t state = -1;
   uint64_t mergeSize = 0;
   std::vector<int32_t> padFlags;  // one per segment, set by the ComputeMerge*Size calls
   // The machine's hardware thread count; segments are limited to one less (a count of 0

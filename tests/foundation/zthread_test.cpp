@@ -283,6 +283,25 @@ TEST(zThreadTest, MergeRefusesSmallDestinationWithoutWriting) {
   }
 }
 
+// A size computed before the segments were compressed again belongs to the old pieces:
+// the merge measures the new ones, which no longer fit.
+TEST(zThreadTest, MergeMeasuresPiecesCompressedAfterTheSize) {
+  std::string text = MakeData(Kind::kText, 40000, 1);
+  std::string noise = MakeData(Kind::kRandom, text.size(), 2);
+  for (bool raw : {false, true}) {
+    zThread z;
+    z.DivideJobs(text.size(), 2, 6);
+    ASSERT_TRUE(z.CompressSegments(Bytes(text)));
+    uint64_t need = raw ? z.ComputeMergeRawSize() : z.ComputeMergeSize();
+    ASSERT_TRUE(z.CompressSegments(Bytes(noise)));
+    std::string dst(need, 'x');
+    unsigned long size = need;
+    auto* p = reinterpret_cast<unsigned char*>(dst.data());
+    EXPECT_FALSE(raw ? z.MergeBuffersRaw(p, size) : z.MergeBuffers(p, size));
+    EXPECT_EQ(dst, std::string(need, 'x'));
+  }
+}
+
 // A segment that failed leaves an empty piece: nothing may be joined without it.
 TEST(zThreadTest, MissingPieceFailsTheMerge) {
   std::string data = MakeData(Kind::kText, 4000, 2);
