@@ -95,6 +95,10 @@ void ByteStream::GetStream(char* dst) const {
 
 bool ByteStream::LoadStream(char* data, uint64_t length) {
   if (data == nullptr || length < kWord) return false;
+  if (OwnsBytes(data)) {  // the Reset below would free them before they are read
+    std::vector<char> copy(data, data + length);
+    return LoadStream(copy.data(), length);
+  }
   if (!readOnly) mode = 1;
   Reset();
   return LoadImage(data, length, readOnly);
@@ -119,6 +123,13 @@ bool ByteStream::ValidateStream(char* data, uint64_t length) {
   uint64_t n = LoadU64(data), start;
   if (!bsformat::RecordsStart(n, &start) || start > length) return false;
   return LoadU64(data + kWord * (n + 1)) == length;
+}
+
+bool ByteStream::OwnsBytes(const char* p) const {
+  for (const auto& record : records) {
+    if (record.owned && p >= record.data && p < record.data + record.size) return true;
+  }
+  return false;
 }
 
 // ---- lookups ----

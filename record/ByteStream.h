@@ -69,7 +69,8 @@ class ByteStream {
   // null data or fewer than 8 bytes (container unchanged), for a directory that does not fit
   // (container empty), and for a record that reaches past the image or is shorter than its
   // own header and key (the records before it stay loaded). Directory entries equal to
-  // their predecessor give no record.
+  // their predecessor give no record. `data` may lie in one of this container's own
+  // records (a writable container then loads a copy of it).
   bool LoadStream(char* data, uint64_t length);
   // True when `length` holds the count, the directory, and the last entry equals `length`.
   static bool ValidateStream(char* data, uint64_t length);
@@ -120,7 +121,8 @@ class ByteStream {
   // long to represent, or a file that cannot be created (the container is then reset).
   bool PreAllocate(const std::vector<ByteStreamSlotSpec>& slots, const std::string& path);
   // Lays the layout out in `memory` (mode 4), which must outlive the container. False,
-  // container reset and memory untouched, when the layout is longer than `capacity`.
+  // with the container, its image (a mode-3 file included) and `memory` untouched, when
+  // the layout is longer than `capacity`.
   bool PreAllocate(const std::vector<ByteStreamSlotSpec>& slots, char* memory,
                    const uint64_t& capacity);
   // Modes 2 and 3: the index of a record of `key` with room for a `size`-byte value (an
@@ -290,7 +292,10 @@ class ByteStream {
   // Every record by LogRecord, in record order; nested containers indented by 4 more.
   void LogRecords(int indent = 0, bool oneLine = false) const;
   // One record: a header ("key (type) --> " in the one-line form, "Type: ..., Key: ...,
-  // Values Size: ..., Entry Size ...\n" otherwise) and its value.
+  // Values Size: ..., Entry Size ...\n" otherwise) and its value; a nested container's
+  // records follow, 64 levels deep at most (then "[deeper levels not shown]"). Nesting of
+  // any depth is walked without recursion and without copying the nested images, so time
+  // and memory stay linear in the image.
   void LogRecord(const ByteStreamBuffer& record, int indent, bool oneLine) const;
 
  private:
@@ -326,4 +331,9 @@ class ByteStream {
   void DropRecords();
   void Detach();
   bool LoadImage(char* data, uint64_t length, bool view);
+  // True when `p` points into the bytes of a record this container allocated itself.
+  bool OwnsBytes(const char* p) const;
+  // The containers of a dt_stream_vector record, views of its bytes when `view`; false as
+  // for GetStreamVector.
+  static bool LoadItems(const ByteStreamBuffer& record, bool view, std::vector<ByteStream>& out);
 };

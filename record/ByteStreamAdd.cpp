@@ -185,7 +185,9 @@ void ByteStream::AddStreamVector(const std::string& key, const std::vector<ByteS
   bool fromImage = false;
   for (const auto& child : values) {
     bytes += child.GetStreamSize();
-    fromImage = fromImage || ViewsImageOf(child);
+    // This container among its own items: an in-place add would grow the image being
+    // copied, so its value is staged like one read from the image.
+    fromImage = fromImage || &child == this || ViewsImageOf(child);
   }
   Put(
       key, dt_stream_vector, bsformat::ItemListSize(values.size(), bytes),

@@ -108,11 +108,10 @@ bool ByteStream::PreAllocate(const std::vector<ByteStreamSlotSpec>& slots, char*
   std::vector<ByteStreamDataType> types;
   std::vector<uint64_t> sizes, offsets;
   uint64_t total = GetPreAllocateDetails(slots, keys, types, sizes, offsets);
+  // Refused before anything is written: a Reset here would cut a file opened earlier to
+  // the empty image for a layout that was never going to be used.
+  if (memory == nullptr || total == 0 || total > capacity) return false;
   DropRecords();
-  if (memory == nullptr || total == 0 || total > capacity) {
-    Reset();  // as for the other form: an image left in a contiguous mode matches
-    return false;
-  }
   mode = 4;
   LayOut(memory, keys, types, sizes, offsets);
   return true;

@@ -48,51 +48,23 @@ void Indent(int indent) {
   if (indent > 0) std::printf("%*s", indent, "");
 }
 
-}  // namespace
-
-void ByteStream::LogInfo() const {
-  for (const auto& record : records) {
-    std::printf("Type: %s, Key: %s, Values Size: %lu, Entry Size %lu\n",
-                ByteStreamTypeName(record.GetType()), record.GetKey().c_str(),
-                static_cast<unsigned long>(record.GetValueSize()),
-                static_cast<unsigned long>(record.size));
-  }
-}
-
-void ByteStream::LogRecords(int indent, bool oneLine) const {
-  for (const auto& record : records) LogRecord(record, indent, oneLine);
-}
-
-void ByteStream::LogRecord(const ByteStreamBuffer& record, int indent, bool oneLine) const {
-  if (!record.IsValid()) return;
+// Prints the header and the value of one record. True for the nested codes, whose
+// containers the caller dumps next.
+bool PrintRecord(const ByteStreamBuffer& record, int indent, bool oneLine) {
+  if (!record.IsValid()) return false;
   uint8_t type = record.GetType();
-  std::string key = record.GetKey();
   Indent(indent);
   if (oneLine) {
-    std::printf("%s (%s) --> ", key.c_str(), ByteStreamDataStrings[type]);
+    std::printf("%s (%s) --> ", record.GetKey().c_str(), ByteStreamDataStrings[type]);
   } else {
     std::printf("Type: %s, Key: %s, Values Size: %lu, Entry Size %lu\n",
-                ByteStreamDataStrings[type], key.c_str(),
+                ByteStreamDataStrings[type], record.GetKey().c_str(),
                 static_cast<unsigned long>(record.GetValueSize()),
                 static_cast<unsigned long>(record.size));
   }
-  if (type == dt_stream) {
+  if (type == dt_stream || type == dt_stream_vector) {
     if (oneLine) std::printf("\n");
-    ByteStream child(false);
-    GetStream(key, child);
-    child.LogRecords(indent + 4, oneLine);
-    return;
-  }
-  if (type == dt_stream_vector) {
-    if (oneLine) std::printf("\n");
-    std::vector<ByteStream> children;
-    GetStreamVector(key, children);
-    for (size_t i = 0; i < children.size(); ++i) {
-      Indent(indent);
-      std::printf("    ------------ [%i] ------------\n", static_cast<int>(i));
-      children[i].LogRecords(indent + 4, oneLine);
-    }
-    return;
+    return true;
   }
   bool is2D = type >= dt_int8_vector2D && type <= dt_string_vector2D;
   if (!oneLine) {
@@ -116,4 +88,80 @@ void ByteStream::LogRecord(const ByteStreamBuffer& record, int indent, bool oneL
     text = " [Buffer of Size " + std::to_string(record.GetValueSize()) + "]\n";
   }
   std::fwrite(text.data(), 1, text.size(), stdout);
+  return false;
+}
+
+// A nested container still being dumped: its records from `next` on, at `indent`. An item
+// of a stream vector first prints the line of its `label`.
+struct DumpFrame {
+  ByteStream view{true};
+  size_t next = 0;
+  int indent = 0;
+  int label = -1;
+  int depth = 1;
+};
+
+// Levels of nesting the dump shows: an image may nest containers thousands deep, and every
+// level indents its lines by 4 more, so the text would grow with the square of the depth.
+constexpr int kDumpDepth = 64;
+
+}  // namespace
+
+void ByteStream::LogInfo() const {
+  for (const auto& record : records) {
+    std::printf("Type: %s, Key: %s, Values Size: %lu, Entry Size %lu\n",
+                ByteStreamTypeName(record.GetType()), record.GetKey().c_str(),
+                static_cast<unsigned long>(record.GetValueSize()),
+                static_cast<unsigned long>(record.size));
+  }
+}
+
+void ByteStream::LogRecords(int indent, bool oneLine) const {
+  for (const auto& record : records) LogRecord(record, indent, oneLine);
+}
+
+void ByteStream::LogRecord(const ByteStreamBuffer& record, int indent, bool oneLine) const {
+  if (!PrintRecord(record, indent, oneLine)) return;
+  // The walk keeps its own stack rather than recursing once per level, and the nested
+  // containers view the record's bytes instead of copying the rest of the image each time.
+  std::vector<DumpFrame> stack;
+  auto pushNested = [&stack](const ByteStreamBuffer& nested, int at, int depth) {
+    if (depth > kDumpDepth) {
+      Indent(at + 4);
+      std::printf("[deeper levels not shown]\n");
+      return;
+    }
+    std::vector<ByteStream> children;
+    bool labelled = nested.GetType() == dt_stream_vector;
+    if (labelled) {
+      LoadItems(nested, true, children);
+    } else {
+      children.emplace_back(true);
+      children.back().LoadStream(nested.GetValue(), nested.GetValueSize());
+    }
+    for (size_t i = children.size(); i-- > 0;) {  // the first child on top
+      DumpFrame frame;
+      frame.view = std::move(children[i]);
+      frame.indent = at + 4;
+      frame.label = labelled ? static_cast<int>(i) : -1;
+      frame.depth = depth;
+      stack.push_back(std::move(frame));
+    }
+  };
+  pushNested(record, indent, 1);
+  while (!stack.empty()) {
+    DumpFrame& top = stack.back();
+    if (top.label >= 0) {
+      Indent(top.indent - 4);
+      std::printf("    ------------ [%i] ------------\n", top.label);
+      top.label = -1;
+    }
+    if (top.next == top.view.records.size()) {
+      stack.pop_back();
+      continue;
+    }
+    const ByteStreamBuffer& next = top.view.records[top.next++];
+    const int at = top.indent, depth = top.depth + 1;
+    if (PrintRecord(next, at, oneLine)) pushNested(next, at, depth);  // moves `top`, not `next`
+  }
 }

@@ -214,9 +214,12 @@ bool ByteStream::GetStringVector(const std::string& key, std::vector<std::string
 
 bool ByteStream::GetStreamVector(const std::string& key, std::vector<ByteStream>& out) const {
   const ByteStreamBuffer* record = Find(key, dt_stream_vector);
+  return record != nullptr && LoadItems(*record, readOnly, out);
+}
+
+bool ByteStream::LoadItems(const ByteStreamBuffer& record, bool view, std::vector<ByteStream>& out) {
   bsformat::ItemListView list;
-  if (record == nullptr || !list.Parse(record->GetValue(), record->GetValueSize()) ||
-      !list.AllItemsValid()) {
+  if (!list.Parse(record.GetValue(), record.GetValueSize()) || !list.AllItemsValid()) {
     return false;
   }
   out.clear();
@@ -225,7 +228,7 @@ bool ByteStream::GetStreamVector(const std::string& key, std::vector<ByteStream>
     const char* item = nullptr;
     uint64_t size = 0;
     list.Item(i, &item, &size);
-    ByteStream child(readOnly);
+    ByteStream child(view);
     if (size > 0) loaded = child.LoadStream(const_cast<char*>(item), size) && loaded;
     out.push_back(std::move(child));
   }

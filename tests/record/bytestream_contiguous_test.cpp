@@ -160,6 +160,14 @@ TEST(ByteStreamContiguous, OpenEditsAFileInPlace) {
   EXPECT_EQ(s, "first");
   bs.AddString("name", "second, longer");
   EXPECT_EQ(FileBytes(path), ImageOf(bs));
+  // Caller memory too small for a layout is refused before the open file is touched.
+  Bytes before = FileBytes(path);
+  char small[16];
+  const uint64_t capacity = sizeof small;
+  EXPECT_FALSE(bs.PreAllocate({{"x", dt_int32, 0}}, small, capacity));
+  EXPECT_EQ(bs.mode, 3u);
+  EXPECT_EQ(FileBytes(path), before);
+  EXPECT_EQ(ImageOf(bs), before);
   bs.ClearAll();  // closes without touching the file
   ByteStream again(true);
   ASSERT_TRUE(again.Open(path));  // read-only: a plain Read
@@ -257,4 +265,16 @@ TEST(ByteStreamContiguous, AddsWhoseSourceIsTheImageItself) {
   std::vector<uint64_t> sizes;
   ASSERT_TRUE(bs.GetBufferVector("pieces", data, sizes));
   EXPECT_EQ(std::string(data[1], sizes[1]), std::string(20, 'b'));
+  // A container among its own items, before and after it holds records of its own.
+  for (bool empty : {true, false}) {
+    std::vector<ByteStream> items(1);
+    ASSERT_TRUE(items[0].PreAllocate({}, ""));
+    if (!empty) items[0].AddInt32("n", 1);
+    Bytes before = ImageOf(items[0]);
+    items[0].AddStreamVector("self", items);
+    std::vector<ByteStream> got;
+    ASSERT_TRUE(items[0].GetStreamVector("self", got));
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(ImageOf(got[0]), before);
+  }
 }

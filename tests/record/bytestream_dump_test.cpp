@@ -131,3 +131,34 @@ TEST(ByteStreamDump, LogInfoOfADamagedTypeCode) {
   EXPECT_EQ(GetCapturedStdout(), "Type: dt_invalid, Key: odd, Values Size: 1, Entry Size 13\n");
   EXPECT_EQ(Dump(bs, false), "");
 }
+
+// An image nesting containers 20,000 deep loads; its dump shows 64 levels, then says so,
+// without a stack frame or a copy of the rest of the image per level.
+TEST(ByteStreamDump, DeepNestingIsCutAtALimit) {
+  const uint64_t kDepth = 20000, kLevel = 8 + 16 + 9 + 1;  // count, 2 entries, record "k"
+  bstest::Bytes image(kDepth * kLevel + 16, 0);
+  for (uint64_t i = 0; i <= kDepth; ++i) {
+    char* at = image.data() + i * kLevel;
+    uint64_t size = image.size() - i * kLevel;
+    bstest::Bytes head;
+    if (i == kDepth) {
+      bstest::PutU64(head, 0);
+      bstest::PutU64(head, 16);
+    } else {
+      for (uint64_t word : {uint64_t{1}, uint64_t{24}, size}) bstest::PutU64(head, word);
+      head.push_back(static_cast<char>(dt_stream));
+      bstest::PutU64(head, 1);
+      head.push_back('k');
+    }
+    std::copy(head.begin(), head.end(), at);
+  }
+  ByteStream bs(true);
+  ASSERT_TRUE(bs.LoadStream(image.data(), image.size()));
+  std::string text = Dump(bs, true);
+  std::string expected;
+  for (int level = 0; level <= 64; ++level) {
+    expected += std::string(4 * level, ' ') + "k (dt_stream) --> \n";
+  }
+  expected += std::string(4 * 65, ' ') + "[deeper levels not shown]\n";
+  EXPECT_EQ(text, expected);
+}

@@ -373,6 +373,10 @@ TEST(ByteStreamNested, GetStreamReportsTheLoad) {
   self.AddStream("c", child);
   EXPECT_TRUE(self.GetStream("c", self));
   EXPECT_TRUE(self.GetInt32("n", n));
+  self.AddStream("c", child);
+  ByteStreamBuffer* own = self.GetRecord("c");
+  EXPECT_TRUE(self.LoadStream(own->GetValue(), own->GetValueSize()));
+  EXPECT_EQ(ImageOf(self), ImageOf(child));
 }
 
 TEST(ByteStreamNested, StreamVectorsViewOrCopyAndReportFailures) {
