@@ -292,24 +292,31 @@ TEST(MMFileTest, PageOffsetView) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(f.view), 100), data.substr(f.pageSize + 904, 100));
 }
 
-// A cut at or below the view's start must not leave a wrapped-around view size.
+// A cut at or below the view's start must not leave a wrapped-around view size, nor an
+// empty remapping when the start is a page boundary.
 TEST(MMFileTest, ResizeBelowTheViewStartViewsTheWholeFile) {
   TempDir dir;
   std::string path = dir.File("cut");
   std::string data = RandomBytes(10000, 6);
-  WriteFileBytes(path, data);
-  AppCore::MMFile f;
-  ASSERT_TRUE(f.OpenFile(path, "w"));
-  ASSERT_TRUE(f.SetView(5000, 100));
-  ASSERT_TRUE(f.ResizeFile(5050));
-  EXPECT_EQ(f.viewStart, 5000u);
-  EXPECT_EQ(f.viewSize, 50u);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(f.view), 50), data.substr(5000, 50));
-  ASSERT_TRUE(f.ResizeFile(3000));
-  EXPECT_EQ(f.viewStart, 0u);
-  EXPECT_EQ(f.viewSize, 3000u);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(f.view), 3000), data.substr(0, 3000));
-  EXPECT_EQ(ReadFileBytes(path), data.substr(0, 3000));
+  const uint64_t page = AppCore::MMFile().pageSize;
+  struct Cut {
+    uint64_t viewStart, size;
+  } cuts[] = {{5000, 5050}, {5000, 5000}, {5000, 3000}, {page, page}, {page, page + 1}};
+  for (const Cut& c : cuts) {
+    SCOPED_TRACE(std::to_string(c.viewStart) + " cut to " + std::to_string(c.size));
+    WriteFileBytes(path, data);
+    AppCore::MMFile f;
+    ASSERT_TRUE(f.OpenFile(path, "w"));
+    ASSERT_TRUE(f.SetView(c.viewStart, 100));
+    ASSERT_TRUE(f.ResizeFile(c.size));
+    uint64_t start = c.size > c.viewStart ? c.viewStart : 0;
+    EXPECT_EQ(f.viewStart, start);
+    EXPECT_EQ(f.viewSize, c.size - start);
+    ASSERT_NE(f.view, nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(f.view), c.size - start),
+              data.substr(start, c.size - start));
+    EXPECT_EQ(ReadFileBytes(path), data.substr(0, c.size));
+  }
 }
 
 // Growth that cannot happen in place moves the mapping; the new view must hold the old

@@ -93,6 +93,13 @@ TEST(ByteStreamLoad, AnEntryPastTheEndKeepsTheRecordsBeforeIt) {
   EXPECT_FALSE(LoadExact(bs, bad));
   ASSERT_EQ(bs.records.size(), 1u);
   EXPECT_TRUE(bs.HasRecord("a"));
+  // Past the end on its own: falling entries give no record to measure against the length.
+  Bytes lone;
+  for (uint64_t word : {2, 2000, 1000, 1000}) PutU64(lone, word);
+  for (bool view : {false, true}) {
+    ByteStream loaded(view);
+    EXPECT_FALSE(LoadExact(loaded, lone)) << view;
+  }
 }
 
 TEST(ByteStreamLoad, RecordsThatRunPastTheImageAreRefused) {
@@ -118,8 +125,8 @@ TEST(ByteStreamLoad, RecordsShorterThanTheirKeyAreRefused) {
   Bytes shortRecord = U8({dt_uint8, 1, 0, 0, 0, 0, 0, 0});
   ByteStream bs;
   EXPECT_FALSE(LoadExact(bs, Image({shortRecord})));
-  // A key length running past the record, and one that would wrap.
-  for (uint64_t keyLength : std::vector<uint64_t>{5ull, 1ull << 63, UINT64_MAX - 3}) {
+  // Key lengths running past the record (by one byte, by three) and ones that would wrap.
+  for (uint64_t keyLength : std::vector<uint64_t>{3ull, 5ull, 1ull << 63, UINT64_MAX - 3}) {
     Bytes r = U8({dt_uint8});
     PutU64(r, keyLength);
     PutText(r, "ab");

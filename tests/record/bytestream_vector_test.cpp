@@ -143,7 +143,9 @@ TEST(ByteStreamVector, DamagedItemListsAreRefused) {
   // Offsets past the item area, falling offsets, counts that would wrap 8 N.
   Bytes falling = Words({2, 0, 3, 1});
   PutText(falling, "abc");
-  std::vector<Bytes> values = {Words({1, 0, 100}), falling, Words({1ull << 61, 0, 0}),
+  Bytes onePast = Words({1, 0, 4});  // ends one byte after its 3 item bytes
+  PutText(onePast, "abc");
+  std::vector<Bytes> values = {Words({1, 0, 100}), falling, onePast, Words({1ull << 61, 0, 0}),
                                Words({UINT64_MAX, 0}), Bytes(15, 0)};
   for (const Bytes& value : values) {
     ByteStream bs;
