@@ -32,21 +32,22 @@ endfunction()
 
 # tvx_fuzz_targets(): for each tests/fuzz/<name>_fuzz.cpp, a program that replays the
 # files of tests/fuzz/corpus/<name>/ through the target (a CTest test in every build),
-# and with TVX_FUZZ (a clang build) the libFuzzer program <name>_fuzz itself.
+# and with TVX_FUZZ (a clang build) the libFuzzer program <name>_fuzz itself. Targets may
+# check what they produce with the tests' independent decoders (testsupport).
 function(tvx_fuzz_targets)
   file(GLOB targets CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/*_fuzz.cpp)
   foreach(src ${targets})
     get_filename_component(stem ${src} NAME_WE)
     string(REGEX REPLACE "_fuzz$" "" name ${stem})
     add_executable(${name}_replay ${src} ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/replay_main.cpp)
-    target_link_libraries(${name}_replay PRIVATE streams)
+    target_link_libraries(${name}_replay PRIVATE streams testsupport)
     add_test(NAME fuzz_corpus_${name}
              COMMAND ${name}_replay ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/${name})
     if(TVX_FUZZ)
       add_executable(${stem} ${src})
       target_compile_options(${stem} PRIVATE -fsanitize=fuzzer)
       target_link_options(${stem} PRIVATE -fsanitize=fuzzer)
-      target_link_libraries(${stem} PRIVATE streams)
+      target_link_libraries(${stem} PRIVATE streams testsupport)
     endif()
   endforeach()
 endfunction()

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <limits>
 #include <string>
 #include <websocketpp/extensions/permessage_deflate/enabled.hpp>
@@ -31,18 +30,29 @@ class TvxDeflate : public websocketpp::extensions::permessage_deflate::enabled<c
   // Segment compressor of the connection, reused from message to message.
   zThread segmenter{8, 6};
 
+  // Refuses window sizes that are not written as RFC 7692 states them (1 or 2 digits, 8 to
+  // 15): the library reads them with atoi into 8 bits, so "266" would pass as 10. A client
+  // window of 8 is refused too: zlib deflates with no less than 9, which a peer inflating
+  // with 256 bytes of history could not read.
   websocketpp::err_str_pair negotiate(websocketpp::http::attribute_list const& offer) {
+    namespace pmd = websocketpp::extensions::permessage_deflate;
+    auto client = offer.find("client_max_window_bits");
+    auto server = offer.find("server_max_window_bits");
+    bool clientValid = client == offer.end() || client->second.empty() ||
+                       WindowBits(client->second) >= 9;
+    bool serverValid = server == offer.end() || WindowBits(server->second) >= 8;
+    if (!clientValid || !serverValid) {
+      return {pmd::error::make_error_code(pmd::error::invalid_attribute_value), std::string()};
+    }
     // The segment compressor deflates every segment with a fresh 32 KiB window. Its
     // output is only valid when the peer allows that window and keeps no context from
     // message to message (else the connection's own stream, which would not have seen
     // the message, and the peer's inflater would disagree on the history).
-    auto window = offer.find("client_max_window_bits");
-    bool fullWindow = window == offer.end() || window->second.empty() ||
-                      std::atoi(window->second.c_str()) >= 15;
+    bool fullWindow = client == offer.end() || client->second.empty() ||
+                      WindowBits(client->second) == 15;
     segmentsAllowed = fullWindow && offer.count("client_no_context_takeover") != 0;
-    // The library's reading of the same attributes: an empty value is the full window, and
-    // zlib takes no 8-bit raw window.
-    windowBits = fullWindow ? 15 : std::max(9, std::atoi(window->second.c_str()));
+    // The library reads the same attributes: an empty value is the full window.
+    windowBits = fullWindow ? 15 : WindowBits(client->second);
     flush = offer.count("client_no_context_takeover") != 0 ? Z_FULL_FLUSH : Z_SYNC_FLUSH;
     return base::negotiate(offer);
   }
@@ -124,6 +134,18 @@ class TvxDeflate : public websocketpp::extensions::permessage_deflate::enabled<c
       room = 1 << 16;
     } while (stream.avail_out == 0);
     return websocketpp::lib::error_code();
+  }
+
+  // A window size as written in an attribute: 1 or 2 digits without a leading zero, 8 to
+  // 15; -1 for anything else.
+  static int WindowBits(const std::string& text) {
+    if (text.empty() || text.size() > 2 || text[0] == '0') return -1;
+    int bits = 0;
+    for (char c : text) {
+      if (c < '0' || c > '9') return -1;
+      bits = bits * 10 + (c - '0');
+    }
+    return bits >= 8 && bits <= 15 ? bits : -1;
   }
 
   websocketpp::lib::error_code CompressSegments(std::string const& in, std::string& out,

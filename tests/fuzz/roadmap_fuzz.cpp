@@ -1,36 +1,15 @@
 // Fuzz target: road-map files. Whatever the bytes, loading and deriving the network either
 // refuses the map or yields finite geometry along every lane and junction path.
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <filesystem>
+#include <cstdlib>
 #include <string>
 
-#include "foundation/LogManager.h"
+#include "fuzz_scratch.h"
 #include "streams/SimData.h"
 
 namespace {
-
-// A private directory for the input file and the log, removed at exit. A plain array,
-// so that it is still there when the exit handler runs.
-char workDir[] = "/tmp/roadmap_fuzz_XXXXXX";
-
-const std::string& InputPath() {
-  static const std::string path = [] {
-    if (mkdtemp(workDir) == nullptr) std::abort();
-    std::atexit([] {
-      LogManager::Global.Close();
-      std::filesystem::remove_all(workDir);
-    });
-    LogManager::Global.Init(workDir, "fuzz.log", 'w');
-    return std::string(workDir) + "/input.cmap";
-  }();
-  return path;
-}
 
 void RequireFinite(const glm::vec2& p) {
   if (!std::isfinite(p.x) || !std::isfinite(p.y)) std::abort();
@@ -57,12 +36,9 @@ void WalkNetwork(const SimData& sim) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string& path = InputPath();
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) std::abort();
-  if (size > 0 && std::fwrite(data, 1, size, file) != size) std::abort();
-  std::fclose(file);
+  const std::string path = fuzzscratch::WriteFile("input.cmap", data, size);
   SimData sim;
   if (sim.LoadByteStream(path) && sim.InitSimData()) WalkNetwork(sim);
+  fuzzscratch::DropLogText();
   return 0;
 }

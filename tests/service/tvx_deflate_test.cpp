@@ -211,6 +211,24 @@ TEST_F(FrameTest, DeclinedExtensionSendsPlainFrames) {
   EXPECT_EQ(f.payload, "hi");
 }
 
+// Window sizes not written as the RFC states them (the library would read "266" into
+// 8 bits as 10) and a client window of 8, which zlib cannot deflate with, turn the
+// extension down: frames go out plain.
+TEST_F(FrameTest, WindowAnswersOutsideTheRangeLeaveFramesPlain) {
+  const std::string head = "permessage-deflate; client_no_context_takeover; ";
+  for (const char* answer : {"client_max_window_bits=266", "client_max_window_bits=010",
+                             "client_max_window_bits=8", "server_max_window_bits=265",
+                             "server_max_window_bits"}) {
+    Processor p{false, false, manager, rng};
+    TvxAsioConfig::response_type r;
+    r.replace_header("Sec-WebSocket-Extensions", head + answer);
+    EXPECT_FALSE(p.negotiate_extensions(r).first);
+    MessagePtr out = manager->get_message();
+    ASSERT_FALSE(p.prepare_data_frame(Message(Payload(5000, 1), 4), out));
+    EXPECT_FALSE(static_cast<unsigned char>(out->get_header()[0]) & 0x40) << answer;
+  }
+}
+
 TEST_F(FrameTest, BadMessagesAreRefused) {
   namespace perr = websocketpp::processor::error;
   WireFrame f;
