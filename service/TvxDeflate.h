@@ -30,20 +30,14 @@ class TvxDeflate : public websocketpp::extensions::permessage_deflate::enabled<c
   // Segment compressor of the connection, reused from message to message.
   zThread segmenter{8, 6};
 
-  // Refuses window sizes that are not written as RFC 7692 states them (1 or 2 digits, 8 to
-  // 15): the library reads them with atoi into 8 bits, so "266" would pass as 10. A client
-  // window of 8 is refused too: zlib deflates with no less than 9, which a peer inflating
-  // with 256 bytes of history could not read.
+  // Refuses an answer the library would not take whole (see Acceptable) before the library
+  // sees it, so that a refused answer leaves no settings behind for the next one.
   websocketpp::err_str_pair negotiate(websocketpp::http::attribute_list const& offer) {
     namespace pmd = websocketpp::extensions::permessage_deflate;
-    auto client = offer.find("client_max_window_bits");
-    auto server = offer.find("server_max_window_bits");
-    bool clientValid = client == offer.end() || client->second.empty() ||
-                       WindowBits(client->second) >= 9;
-    bool serverValid = server == offer.end() || WindowBits(server->second) >= 8;
-    if (!clientValid || !serverValid) {
+    if (!Acceptable(offer)) {
       return {pmd::error::make_error_code(pmd::error::invalid_attribute_value), std::string()};
     }
+    auto client = offer.find("client_max_window_bits");
     // The segment compressor deflates every segment with a fresh 32 KiB window. Its
     // output is only valid when the peer allows that window and keeps no context from
     // message to message (else the connection's own stream, which would not have seen
@@ -134,6 +128,27 @@ class TvxDeflate : public websocketpp::extensions::permessage_deflate::enabled<c
       room = 1 << 16;
     } while (stream.avail_out == 0);
     return websocketpp::lib::error_code();
+  }
+
+  // True for an answer whose every attribute the library takes. The library records each
+  // attribute as it reads it, so an answer refused halfway would leave its first settings
+  // for the answer accepted after it. Window sizes must be written as RFC 7692 states them
+  // (the library reads them with atoi into 8 bits, so "266" would pass as 10); a client
+  // window of 8 is refused too: zlib deflates with no less than 9, which a peer inflating
+  // with 256 bytes of history could not read.
+  static bool Acceptable(websocketpp::http::attribute_list const& offer) {
+    for (const auto& [name, value] : offer) {
+      if (name == "server_no_context_takeover" || name == "client_no_context_takeover") {
+        if (!value.empty()) return false;
+      } else if (name == "server_max_window_bits") {
+        if (WindowBits(value) < 8) return false;
+      } else if (name == "client_max_window_bits") {
+        if (!value.empty() && WindowBits(value) < 9) return false;
+      } else {
+        return false;
+      }
+    }
+    return true;
   }
 
   // A window size as written in an attribute: 1 or 2 digits without a leading zero, 8 to
