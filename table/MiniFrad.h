@@ -153,7 +153,8 @@ class MiniFrad {
   // ---- Rows (MiniFradRows.cpp) ----
   // Appends n rows with uninitialised cells (in a heap table, text cells are empty texts). A
   // heap table keeps spare rows, so appending is amortised constant time per row; other
-  // modes resize their store to the exact size.
+  // modes resize their store to the exact size. False for a schema without cells (only
+  // DROP and NULL columns): rows of such a table would not validate, load or send.
   bool IncreaseRows(int64_t n);
   bool DecreaseRows(int64_t n);
   bool DeleteAllRows();
@@ -188,8 +189,11 @@ class MiniFrad {
 
   // ---- Cells and text (MiniFradText.cpp, MiniFradCells.cpp) ----
   // Appends one row; text i goes to column i, missing texts give nulls. Unparsable numbers
-  // give nulls. False only when locked or a block cannot grow (the row is then removed).
+  // give nulls. False when locked, for a schema without cells (as IncreaseRows), or when a
+  // block cannot grow (the row is then removed).
   bool AddRow(const std::vector<std::string>& texts);
+  // Whether a row has any bytes of cells; a table whose rows have none can hold no rows.
+  bool HoldsCells() const { return RowStride > 0; }
   bool ToString(int64_t col, int64_t row, std::string& out) const;
   // out must hold NbRows entries (count < 1) or count entries.
   bool ToStringVector(std::vector<std::string>& out, int64_t col, int64_t count,

@@ -101,7 +101,7 @@ bool MiniFrad::ReserveRows(int64_t rows) {
 }
 
 bool MiniFrad::IncreaseRows(int64_t n) {
-  if (Locked || !Loaded || n < 0) return false;
+  if (Locked || !Loaded || n < 0 || (n > 0 && !HoldsCells())) return false;
   int64_t rows = 0;
   uint64_t size = 0;
   if (__builtin_add_overflow(NbRows, n, &rows) ||

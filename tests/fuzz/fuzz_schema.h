@@ -16,8 +16,8 @@ namespace fuzzschema {
 
 // Gives `table` (an empty heap table named `name`) the schema, its columns named by
 // `columnName(c)`, and returns the bytes it took. 0 when the input is too short, when Set
-// refuses the schema, and for a schema without cells (DROP and NULL columns only): rows of
-// such a table do not validate, so nothing built on them could be sent or loaded.
+// refuses the schema, and for a schema without cells (DROP and NULL columns only), which
+// takes no rows.
 template <class NameFn>
 size_t Read(const uint8_t* data, size_t size, const std::string& name, NameFn columnName,
             MiniFrad& table) {

@@ -270,6 +270,16 @@ TEST(MiniFradCells, LockedTablesRefuseChanges) {
   t.Locked = false;
 }
 
+// Rows without a byte of cells would leave a table that neither validates nor loads.
+TEST(MiniFradCells, SchemasWithoutCellsTakeNoRows) {
+  MiniFrad t = MakeTable({0, 1});  // DROP and NULL columns only
+  EXPECT_FALSE(t.AddRow({"a", "b"}));
+  EXPECT_FALSE(t.IncreaseRows(3));
+  EXPECT_TRUE(t.IncreaseRows(0));
+  EXPECT_EQ(t.NbRows, 0);
+  EXPECT_TRUE(t.Validate(true));
+}
+
 TEST(MiniFradCells, GenMiniFradFromRows) {
   MiniFrad t = MiniFrad::GenMiniFrad("g", {2, 6, 5}, {{"1", "hello", "2.5"}, {"x"}, {"3", "", "1e300"}},
                                      {"a", "b"});
