@@ -9,6 +9,7 @@
 #include <websocketpp/client.hpp>
 
 #include "service/TvxWsConfig.h"
+#include "support/Inflate.h"
 #include "support/WireEncoder.h"
 #include "tools/standin/StandInServer.h"
 
@@ -47,29 +48,11 @@ WireFrame ParseFrame(const std::string& header, const std::string& maskedPayload
   return f;
 }
 
-// Inflates one message's payload the way a receiver does: the tail put back, then a raw
-// inflater with the given window. Returns false on a stream error.
-bool Inflate(z_stream& s, const std::string& payload, std::string& out) {
-  std::string in = payload + kTail;
-  s.next_in = reinterpret_cast<unsigned char*>(in.data());
-  s.avail_in = static_cast<uInt>(in.size());
-  unsigned char buf[65536];
-  int status;
-  do {
-    s.next_out = buf;
-    s.avail_out = sizeof buf;
-    status = inflate(&s, Z_SYNC_FLUSH);
-    if (status != Z_OK && status != Z_BUF_ERROR) return false;
-    out.append(reinterpret_cast<char*>(buf), sizeof buf - s.avail_out);
-  } while (s.avail_in != 0 || s.avail_out == 0);
-  return true;
-}
-
 std::string InflateFresh(const std::string& payload, int windowBits = 15) {
   z_stream s{};
   EXPECT_EQ(inflateInit2(&s, -windowBits), Z_OK);
   std::string out;
-  EXPECT_TRUE(Inflate(s, payload, out));
+  EXPECT_TRUE(testsupport::InflateMessage(s, payload, out));
   inflateEnd(&s);
   return out;
 }
@@ -260,7 +243,7 @@ TEST_F(FrameTest, ContextTakeoverKeepsOneHistory) {
     WireFrame f;
     ASSERT_FALSE(Prepare(Message(payload, round % 2 ? 4 : 1), f));
     std::string out;
-    ASSERT_TRUE(Inflate(s, f.payload, out)) << "round " << round;
+    ASSERT_TRUE(testsupport::InflateMessage(s, f.payload, out)) << "round " << round;
     EXPECT_TRUE(out == payload);
   }
   inflateEnd(&s);
