@@ -27,10 +27,10 @@ size_t Read(const uint8_t* data, size_t size, const std::string& name, NameFn co
   std::vector<std::string> names;
   std::vector<int32_t> types, sizes;
   for (size_t c = 0; c < columns; ++c) {
-    const uint8_t* spec = data + 1 + 3 * c;
+    const uint8_t* field = data + 1 + 3 * c;
     names.push_back(columnName(c));
-    types.push_back(spec[0] % 23 - 1);
-    sizes.push_back(static_cast<int16_t>(spec[1] | spec[2] << 8));
+    types.push_back(field[0] % 23 - 1);
+    sizes.push_back(static_cast<int16_t>(field[1] | field[2] << 8));
   }
   table.New(name);
   if (!table.Set(0, names, types, sizes) || table.RowStride == 0) return 0;
