@@ -128,11 +128,13 @@ void TvxClient::SendTargetUpdates() {
     return;
   }
   ByteStream msg(false);  // one container for every clear owed in this call
+  // Measured once a period: the figure is the network thread's last measure anyway.
+  const bool linkFull = unsentBytes && unsentBytes() > maxUnsentBytes;
   for (auto& entry : targets) {
     TargetData& target = *entry.second;
     // A target set pending meanwhile waits one period.
     if (!target.pending && !target.clearOwed) continue;
-    if (unsentBytes && unsentBytes() > maxUnsentBytes) {
+    if (linkFull) {
       // The server is not reading: the rows wait here, within the backlog cap, rather than
       // pile up in the link.
       TrimBacklog(entry.first, target);
