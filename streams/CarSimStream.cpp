@@ -74,6 +74,11 @@ bool CarSimStream::Init() {
     LogManager::Global <<= "Road map has no road to place cars on: " + cmapPath;
     return false;
   }
+  if (manager.nbCars < VehicleManager::CarCount(nbCars)) {
+    LogManager::Global <<= "NB_CARS above the " + std::to_string(manager.nbCars) +
+                           " cars the road map has room for, using " +
+                           std::to_string(manager.nbCars);
+  }
   if (!ShapeCarsTable() || (lightsTarget != nullptr && !ShapeLightsTable())) {
     LogManager::Global <<= "Failed to shape the tables of " + name;
     return false;

@@ -219,3 +219,7 @@ VehicleManager::Ahead VehicleManager::LookAhead(const Vehicle& car, float reach)
   }
   return ahead;
 }
+
+bool VehicleManager::CarAheadOnLane(const Vehicle& car) const {
+  return FirstTaken(BitsOf(StripOf(car)), car.cell + 1, kCells - 1) >= 0;
+}

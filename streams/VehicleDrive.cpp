@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "foundation/MathLib.h"
+#include "foundation/RandLib.h"
 #include "streams/VehicleManager.h"
 
 namespace {
@@ -134,6 +135,7 @@ bool VehicleManager::LeftTurnMustYield(const Vehicle& car) const {
 }
 
 void VehicleManager::RoadRules(Vehicle& car) {
+  Reroute(car);
   const RLine& road = sim.lines[car.road];
   const float laneLen = road.laneLen[car.lane];
   const float look = Look(car), cruise = Cruise(car);
@@ -192,6 +194,31 @@ void VehicleManager::RoadRules(Vehicle& car) {
     car.speed = cruise * MLib::MSharpIn(std::min(car.speed / cruise, 1.0f) + acc);
   }
   car.carAhead = 0;
+}
+
+void VehicleManager::Reroute(Vehicle& car) {
+  constexpr float kStopped = 0.01f;
+  const int32_t code = sim.lines[car.road].laneLight[car.lane];
+  if (car.speed >= kStopped || car.needNextRoad != 0 || MustStop(code, car.turn)) return;
+  if (CarAheadOnLane(car) || (car.lane == car.targetLane && RoomToClear(car))) return;
+  const INode& node = sim.nodes[car.node];
+  const auto turnTo = [&](int j) {
+    const int to = RoadToLocalInd(car.node, node.pathRoad[car.approach][j]);
+    return GetTurnType(int(node.lines.size()), car.approach, to);
+  };
+  std::vector<int> open;
+  Vehicle other = car;  // the car as it would be on each other path
+  for (int j = 0; j < int(node.pathIdx[car.approach].size()); ++j) {
+    if (node.pathSrcLane[car.approach][j] != car.lane) continue;
+    TakePath(other, j, turnTo(j));
+    if (other.path != car.path && !MustStop(code, other.turn) && RoomToClear(other)) {
+      open.push_back(j);
+    }
+  }
+  if (open.empty()) return;
+  const int j = RLib::RAND_Choice(open);
+  TakePath(car, j, turnTo(j));
+  car.lcProgress = -1;  // the path starts from the lane the car is on
 }
 
 void VehicleManager::ChangeLane(Vehicle& car, float cruise) {

@@ -29,6 +29,14 @@ int32_t VehicleManager::CarCount(int64_t n) {
   return int32_t(std::clamp<int64_t>(n, 1, kMaxCars));
 }
 
+int32_t VehicleManager::CarRoom(const SimData& network) {
+  double length = 0;
+  for (const RLine& road : network.lines) {
+    for (float lane : road.laneLen) length += lane;
+  }
+  return int32_t(std::clamp(length / double(kCarRoom), 1.0, double(kMaxCars)));
+}
+
 bool VehicleManager::Init(int64_t n) {
   if (sim.lines.empty()) return false;
   for (const RLine& road : sim.lines) {
@@ -36,7 +44,7 @@ bool VehicleManager::Init(int64_t n) {
       return false;
     }
   }
-  const int32_t count = CarCount(n);
+  const int32_t count = std::min(CarCount(n), CarRoom(sim));
   vehicles.reserve(vehicles.size() + size_t(count));
   // Cells already given to a car: a second car in one would drive inside the first, so
   // its distance is drawn again (a few times; a map too small for its cars keeps the last).
@@ -214,8 +222,8 @@ void VehicleManager::GetNextRoad(Vehicle& car) {
     return;
   }
   const int choice = RLib::RAND_Choice(choices);
-  car.turn = GetTurnType(int(node.lines.size()), car.approach, choice);
   car.nextRoad = node.lines[choice];
+  car.turn = GetTurnType(int(node.lines.size()), car.approach, choice);
   std::vector<int> candidates;
   const std::vector<int32_t>& reach = node.pathRoad[car.approach];
   for (int j = 0; j < int(reach.size()); ++j) {
@@ -223,7 +231,13 @@ void VehicleManager::GetNextRoad(Vehicle& car) {
   }
   const int pick = std::min(IndexFromPerc(car.calm, int(candidates.size())),
                             int(candidates.size()) - 1);
-  const int j = candidates[pick];
+  TakePath(car, candidates[pick], car.turn);
+}
+
+void VehicleManager::TakePath(Vehicle& car, int j, char turn) const {
+  const INode& node = sim.nodes[car.node];
+  car.turn = turn;
+  car.nextRoad = node.pathRoad[car.approach][j];
   car.path = node.pathIdx[car.approach][j];
   car.nextLane = node.pathDestLane[car.approach][j];
   car.targetLane = node.pathSrcLane[car.approach][j];

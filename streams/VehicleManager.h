@@ -54,6 +54,11 @@ class VehicleManager {
   static constexpr float kMinSpacing = 2.0f;
   // Room a queued car takes up: it closes up to this distance behind the car ahead.
   static constexpr float kQueueGap = kMinSpacing + 1.0f;
+  // Lane length per car that a network needs for its queues to keep moving. Queues take
+  // kQueueGap a car; near a third of that density a network waits on its narrowest junction
+  // (a dead end's single turning path) for many light cycles and then locks up for good,
+  // every lane its front cars could enter being full.
+  static constexpr float kCarRoom = 8.0f;
 
   int32_t nbCars = 70;
   float laneChangeGap = 5.0f;   // half-window kept free on each lane a lane change crosses
@@ -86,9 +91,11 @@ class VehicleManager {
 
   // The number of cars Init places for a requested n: n clamped to [1, kMaxCars].
   static int32_t CarCount(int64_t n);
-  // Places CarCount(n) cars, each on lane 0 of a random road at a random distance
-  // with a random calm, and sets nbCars to the number of cars. False, placing nothing, when
-  // the network has no road or a road has no lane.
+  // The most cars `network` takes, at least 1: one per kCarRoom units of lane.
+  static int32_t CarRoom(const SimData& network);
+  // Places min(CarCount(n), CarRoom(sim)) cars, each on lane 0 of a random road at a random
+  // distance with a random calm, and sets nbCars to the number of cars. False, placing
+  // nothing, when the network has no road or a road has no lane.
   bool Init(int64_t n);
 
   // One simulation step of length dt, in sub-steps of at most kMaxSubStep (the caller keeps
@@ -149,6 +156,17 @@ class VehicleManager {
     bool found = false;
     float gap = 0;
   };
+  // Sets the car's route to path j of its approach at its coming junction, with turn letter
+  // `turn`.
+  void TakePath(Vehicle& car, int j, char turn) const;
+  // Cars have no destination: a car held at the head of its lane, stopped while its light
+  // lets it go, because the lane its path leads to is full or because it cannot get across
+  // to the lane its path starts from, takes another path from the lane it is on, one whose
+  // light lets it go and whose lane beyond has room. Queues that wait on each other round a
+  // block of streets would otherwise never move again.
+  void Reroute(Vehicle& car);
+  // Whether a car holds a cell ahead of the car's own on its lane.
+  bool CarAheadOnLane(const Vehicle& car) const;
   // Light code of incoming lane `lane` of `nIn` on approach k of a node of `roads` roads,
   // for the current phases.
   int32_t LaneCode(int roads, int k, int lane, int nIn) const;

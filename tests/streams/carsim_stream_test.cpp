@@ -229,16 +229,20 @@ TEST_F(CarSimStreamTest, EmptyMapPathUsesTheDataDirectory) {
   EXPECT_EQ(f_.LogCount("Using cmap: " + f_.dir.File("CarSimMap.cmap")), 1u);
 }
 
-TEST_F(CarSimStreamTest, CarCountsBelowOneGiveOneCar) {
+// Below one car there is one; above what the map has room for, the map's room, said once.
+TEST_F(CarSimStreamTest, CarCountsAreBoundedByOneAndTheMapsRoom) {
   const std::string map = WriteMap(mapgen::Corridor(2, 1));
   int table = 0;
-  for (const std::string cars : {"0", "-3", "x", "12abc"}) {
+  for (const std::string cars : {"0", "-3", "x", "12abc", "100000"}) {
     const std::string name = "cars" + std::to_string(table++);
     StreamDef* def = f_.Scan("CARSIM", "", Route(name, Input(map, cars)));
     CarSimStream stream("S", def);
     ASSERT_TRUE(stream.Init()) << f_.log.Text();
-    EXPECT_EQ(f_.RowCount(name), cars == "12abc" ? 12 : 1) << cars;
+    const int32_t room = VehicleManager::CarRoom(stream.sim);
+    ASSERT_LT(room, 100);
+    EXPECT_EQ(f_.RowCount(name), cars == "12abc" ? 12 : cars == "100000" ? room : 1) << cars;
   }
+  EXPECT_EQ(f_.LogCount("NB_CARS above the "), 1u);
 }
 
 TEST(CarSimTimeStepTest, ScaledAndClamped) {
