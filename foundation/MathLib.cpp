@@ -31,8 +31,6 @@ bool MLineSegIntersect(const glm::vec2& p1, const glm::vec2& p2, const glm::vec2
 
 glm::vec2 MBlendPos(const glm::vec2& a, const glm::vec2& b, float t) { return a * (1 - t) + b * t; }
 
-float MBlendPerc(float a, float b, float t) { return (1 - t) * a + t * b; }
-
 namespace {
 
 std::string FormatLocalNow(const std::string& format) {

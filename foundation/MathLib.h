@@ -40,7 +40,7 @@ bool MLineSegIntersect(const glm::vec2& p1, const glm::vec2& p2, const glm::vec2
                        const glm::vec2& p4, glm::vec2& out);
 
 glm::vec2 MBlendPos(const glm::vec2& a, const glm::vec2& b, float t);  // a(1 - t) + b t
-float MBlendPerc(float a, float b, float t);                           // (1 - t)a + t b
+inline float MBlendPerc(float a, float b, float t) { return (1 - t) * a + t * b; }
 
 // Local date "%m<sep>%d<sep>%Y", and the same followed by " %R %p".
 std::string CurrentDate(std::string sep);

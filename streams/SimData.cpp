@@ -68,7 +68,7 @@ void SimData::DeriveLanes(RLine& road) {
     road.laneSide.push_back(right ? 0 : 1);
     road.laneLocal.push_back(local);
   }
-  road.carMap.assign(road.nLanes, std::vector<uint32_t>(kCarCells, 0));
+  road.carMap.assign(road.nLanes, CarCells{});
   road.carBits.assign(road.nLanes, CellBits{});
 }
 

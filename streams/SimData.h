@@ -30,9 +30,20 @@
 
 class ByteStream;
 
+// Occupancy cells of one lane or junction path.
+constexpr int kStripCells = 1000;
+
+// The car in each occupancy cell of a lane: 1-based car id, or 0.
+using CarCells = std::array<uint32_t, kStripCells>;
+
 // One bit per occupancy cell of a lane or junction path, 1 when a car is in it: the vehicles
-// look ahead 64 cells at a time. 16 words hold SimData::kCarCells cells.
-using CellBits = std::array<uint64_t, 16>;
+// look ahead 64 cells at a time. Bit w of `taken` is set while word w is not 0, so a
+// look-ahead over an empty stretch skips it at once; it comes first, to share its cache line
+// with the first words.
+struct CellBits {
+  uint32_t taken = 0;
+  std::array<uint64_t, (kStripCells + 63) / 64> words{};
+};
 
 // Moves allowed from one incoming lane; each flag is 0 or 1.
 struct LaneOptions {
@@ -68,7 +79,7 @@ struct RLine {
   std::vector<int32_t> laneLight;               // light code, written by the vehicles
   std::vector<RoadPath::Polyline> lanePls;
   std::vector<float> laneLen;
-  std::vector<std::vector<uint32_t>> carMap;  // per lane, kCarCells cells: 1-based car id or 0
+  std::vector<CarCells> carMap;               // per lane
   std::vector<CellBits> carBits;              // per lane, the cells of carMap that are not 0
 };
 
@@ -95,8 +106,7 @@ struct INode {
 
 class SimData {
  public:
-  static constexpr int kCarCells = 1000;  // occupancy cells per lane and junction path
-  static_assert(kCarCells <= 64 * int(std::tuple_size<CellBits>::value), "cells fit the bits");
+  static constexpr int kCarCells = kStripCells;
 
   float laneW = 4.0f;
   float intSize = 20.0f;

@@ -10,22 +10,27 @@ namespace {
 constexpr int kCells = SimData::kCarCells;
 constexpr float kCellShare = 1.0f / float(kCells);
 
+// Words w..last of `taken` (last at most 31).
+uint32_t WordsFrom(uint32_t taken, int w, int last) {
+  if (w > last) return 0;
+  return taken & (~uint32_t(0) << w) & (~uint32_t(0) >> (31 - last));
+}
+
 // The first cell in first..last (clamped to the strip) whose bit is set, or -1.
 int FirstTaken(const CellBits& bits, int first, int last) {
   first = std::max(first, 0);
   last = std::min(last, kCells - 1);
   if (first > last) return -1;
-  int w = first >> 6;
-  uint64_t word = bits[w] & (~uint64_t(0) << (first & 63));
-  const int lastWord = last >> 6;
-  for (;;) {
-    if (word != 0) {
-      const int cell = w * 64 + __builtin_ctzll(word);
-      return cell <= last ? cell : -1;
-    }
-    if (++w > lastWord) return -1;
-    word = bits[w];
+  const int w = first >> 6;
+  const uint64_t word = bits.words[w] & (~uint64_t(0) << (first & 63));
+  int cell = -1;
+  if (word != 0) {
+    cell = w * 64 + __builtin_ctzll(word);
+  } else if (const uint32_t rest = WordsFrom(bits.taken, w + 1, last >> 6)) {
+    const int next = __builtin_ctz(rest);
+    cell = next * 64 + __builtin_ctzll(bits.words[next]);
   }
+  return cell <= last ? cell : -1;
 }
 
 // The last cell in first..last (clamped to the strip) whose bit is set, or -1.
@@ -33,37 +38,30 @@ int LastTaken(const CellBits& bits, int first, int last) {
   first = std::max(first, 0);
   last = std::min(last, kCells - 1);
   if (first > last) return -1;
-  int w = last >> 6;
-  uint64_t word = bits[w] & (~uint64_t(0) >> (63 - (last & 63)));
-  const int firstWord = first >> 6;
-  for (;;) {
-    if (word != 0) {
-      const int cell = w * 64 + 63 - __builtin_clzll(word);
-      return cell >= first ? cell : -1;
-    }
-    if (--w < firstWord) return -1;
-    word = bits[w];
+  const int w = last >> 6;
+  const uint64_t word = bits.words[w] & (~uint64_t(0) >> (63 - (last & 63)));
+  int cell = -1;
+  if (word != 0) {
+    cell = w * 64 + 63 - __builtin_clzll(word);
+  } else if (const uint32_t rest = WordsFrom(bits.taken, first >> 6, w - 1)) {
+    const int next = 31 - __builtin_clz(rest);
+    cell = next * 64 + 63 - __builtin_clzll(bits.words[next]);
   }
+  return cell >= first ? cell : -1;
 }
 
-void SetBit(CellBits& bits, int32_t cell) { bits[cell >> 6] |= uint64_t(1) << (cell & 63); }
-void ClearBit(CellBits& bits, int32_t cell) { bits[cell >> 6] &= ~(uint64_t(1) << (cell & 63)); }
+void SetBit(CellBits& bits, int32_t cell) {
+  bits.words[cell >> 6] |= uint64_t(1) << (cell & 63);
+  bits.taken |= uint32_t(1) << (cell >> 6);
+}
+
+void ClearBit(CellBits& bits, int32_t cell) {
+  uint64_t& word = bits.words[cell >> 6];
+  word &= ~(uint64_t(1) << (cell & 63));
+  if (word == 0) bits.taken &= ~(uint32_t(1) << (cell >> 6));
+}
 
 }  // namespace
-
-int32_t VehicleManager::CellOf(float dist, float length) {
-  const float at = dist / length * float(kCells);
-  if (!(at > 0)) return 0;  // also NaN
-  if (at >= float(kCells - 1)) return kCells - 1;
-  return int32_t(at);
-}
-
-int32_t VehicleManager::CellSpan(float span, float length) {
-  const float cells = span / length * float(kCells);
-  if (!(cells > 0)) return 0;
-  if (cells >= float(kCells)) return kCells;
-  return int32_t(cells);
-}
 
 uint32_t VehicleManager::IdOf(const Vehicle& car) const {
   const uintptr_t first = reinterpret_cast<uintptr_t>(vehicles.data());
@@ -71,14 +69,6 @@ uint32_t VehicleManager::IdOf(const Vehicle& car) const {
   if (at < first) return 0;
   const size_t i = (at - first) / sizeof(Vehicle);
   return i < vehicles.size() ? uint32_t(i + 1) : 0;
-}
-
-VehicleManager::StripRef VehicleManager::StripOf(const Vehicle& car) {
-  StripRef at;
-  at.path = car.inIntersection != 0;
-  at.owner = at.path ? car.node : car.road;
-  at.strip = at.path ? car.path : car.lane;
-  return at;
 }
 
 bool VehicleManager::NextStrip(const Vehicle& car, StripRef& next) const {
@@ -90,14 +80,6 @@ bool VehicleManager::NextStrip(const Vehicle& car, StripRef& next) const {
   next = {true, car.node, car.path};
   return car.needNextRoad == 0 && size_t(car.node) < sim.nodes.size() &&
          size_t(car.path) < sim.nodes[car.node].pathBits.size();
-}
-
-CellBits& VehicleManager::BitsOf(const StripRef& at) const {
-  return at.path ? sim.nodes[at.owner].pathBits[at.strip] : sim.lines[at.owner].carBits[at.strip];
-}
-
-float VehicleManager::LengthOf(const StripRef& at) const {
-  return at.path ? sim.nodes[at.owner].pathLen[at.strip] : sim.lines[at.owner].laneLen[at.strip];
 }
 
 void VehicleManager::Mark(const StripRef& at, int32_t cell, uint32_t id) {
@@ -121,12 +103,12 @@ void VehicleManager::ClearCarMap() {
   for (RLine& road : sim.lines) {
     for (size_t lane = 0; lane < road.carBits.size() && lane < road.carMap.size(); ++lane) {
       CellBits& bits = road.carBits[lane];
-      for (size_t w = 0; w < bits.size(); ++w) {
-        for (uint64_t word = bits[w]; word != 0; word &= word - 1) {
+      for (size_t w = 0; w < bits.words.size(); ++w) {
+        for (uint64_t word = bits.words[w]; word != 0; word &= word - 1) {
           road.carMap[lane][w * 64 + size_t(__builtin_ctzll(word))] = 0;
         }
-        bits[w] = 0;
       }
+      bits = CellBits{};
     }
   }
   for (INode& node : sim.nodes) std::fill(node.pathBits.begin(), node.pathBits.end(), CellBits{});
@@ -146,6 +128,20 @@ void VehicleManager::FillCarMap() {
 }
 
 void VehicleManager::FillSlots() {
+  slotCars_.clear();
+  for (size_t i = 0; i < vehicles.size(); ++i) {
+    if (HoldsSlot(vehicles[i])) slotCars_.push_back(uint32_t(i + 1));
+  }
+  SetSlots();
+}
+
+bool VehicleManager::HoldsSlot(const Vehicle& car) const {
+  if (car.road < 0 || !car.inIntersection) return false;
+  if (car.turn != 'L' && car.turn != 'S' && car.turn != 'R') return false;
+  return car.dist / sim.nodes[car.node].pathLen[car.path] < 0.6f;
+}
+
+void VehicleManager::SetSlots() {
   for (int32_t n : slotNodes_) {
     INode& node = sim.nodes[n];
     std::fill(node.slotL.begin(), node.slotL.end(), 0);
@@ -153,17 +149,13 @@ void VehicleManager::FillSlots() {
     std::fill(node.slotR.begin(), node.slotR.end(), 0);
   }
   slotNodes_.clear();
-  for (size_t i = 0; i < vehicles.size(); ++i) {
-    const Vehicle& car = vehicles[i];
-    if (car.road < 0 || !car.inIntersection) continue;
+  for (uint32_t id : slotCars_) {
+    const Vehicle& car = vehicles[id - 1];
     INode& node = sim.nodes[car.node];
-    if (car.dist / node.pathLen[car.path] >= 0.6f) continue;
-    std::vector<uint32_t>* slots = car.turn == 'L'   ? &node.slotL
-                                   : car.turn == 'S' ? &node.slotS
-                                   : car.turn == 'R' ? &node.slotR
-                                                     : nullptr;
-    if (slots == nullptr) continue;
-    (*slots)[car.approach] = uint32_t(i + 1);
+    std::vector<uint32_t>& slots = car.turn == 'L'   ? node.slotL
+                                   : car.turn == 'S' ? node.slotS
+                                                     : node.slotR;
+    slots[car.approach] = id;  // a later car overwrites an earlier one
     slotNodes_.push_back(car.node);
   }
 }

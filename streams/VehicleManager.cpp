@@ -79,9 +79,13 @@ void VehicleManager::SubStep(float dt) {
   if (filledCars_ != vehicles.size()) {
     FillCarMap();
   } else {
-    FillSlots();
+    SetSlots();
   }
-  for (Vehicle& car : vehicles) {
+  // The slots of the next sub-step: each car's after its own move, which nothing else
+  // changes, so no second pass over the cars is needed.
+  nextSlotCars_.clear();
+  for (size_t i = 0; i < vehicles.size(); ++i) {
+    Vehicle& car = vehicles[i];
     if (car.road < 0) continue;
     if (car.needNextRoad == 1) {
       GetNextRoad(car);
@@ -90,7 +94,9 @@ void VehicleManager::SubStep(float dt) {
     }
     DrawVehicle(car);
     Move(car, dt);
+    if (HoldsSlot(car)) nextSlotCars_.push_back(uint32_t(i + 1));
   }
+  slotCars_.swap(nextSlotCars_);
 }
 
 // ---- Lights ----
@@ -243,16 +249,4 @@ void VehicleManager::TakePath(Vehicle& car, int j, char turn) const {
   car.targetLane = node.pathSrcLane[car.approach][j];
   car.go = 0;
   car.yielded = 0;
-}
-
-// ---- Car parameters ----
-
-float VehicleManager::Look(const Vehicle& car) const {
-  return MLib::MBlendPerc(lookNear, lookFar, car.calm);
-}
-float VehicleManager::Cruise(const Vehicle& car) const {
-  return MLib::MBlendPerc(cruiseFast, cruiseCalm, car.calm);
-}
-float VehicleManager::Acc(const Vehicle& car) const {
-  return MLib::MBlendPerc(accFast, accCalm, car.calm);
 }

@@ -40,6 +40,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "foundation/MathLib.h"
 #include "streams/SimData.h"
 #include "streams/Vehicle.h"
 
@@ -211,10 +212,59 @@ class VehicleManager {
   void ClearCarMap();
   // Rebuilds the junction slots from the cars on junction paths.
   void FillSlots();
+  // Whether the car holds its approach's slot: on a junction path, in the path's first 60%.
+  bool HoldsSlot(const Vehicle& car) const;
+  // Sets the junction slots of slotCars_, clearing those set before.
+  void SetSlots();
 
-  std::vector<int32_t> slotNodes_;  // nodes whose slots FillSlots set
+  std::vector<int32_t> slotNodes_;  // nodes whose slots SetSlots set
+  // Ids of the cars that hold a slot, in `vehicles` order, as of the last FillCarMap or
+  // sub-step; the next sub-step's are gathered while it moves the cars.
+  std::vector<uint32_t> slotCars_, nextSlotCars_;
   // Cars in `vehicles` at the last FillCarMap: cars added since are not in the cells yet.
   size_t filledCars_ = 0;
   bool lightsWritten_ = false;  // the light codes were written once
   float subStep_ = 0;           // length of the sub-step under way
 };
+
+// Inline: each runs several times for every car in every step.
+
+inline int32_t VehicleManager::CellOf(float dist, float length) {
+  const float at = dist / length * float(SimData::kCarCells);
+  if (!(at > 0)) return 0;  // also NaN
+  if (at >= float(SimData::kCarCells - 1)) return SimData::kCarCells - 1;
+  return int32_t(at);
+}
+
+inline int32_t VehicleManager::CellSpan(float span, float length) {
+  const float cells = span / length * float(SimData::kCarCells);
+  if (!(cells > 0)) return 0;
+  if (cells >= float(SimData::kCarCells)) return SimData::kCarCells;
+  return int32_t(cells);
+}
+
+inline VehicleManager::StripRef VehicleManager::StripOf(const Vehicle& car) {
+  StripRef at;
+  at.path = car.inIntersection != 0;
+  at.owner = at.path ? car.node : car.road;
+  at.strip = at.path ? car.path : car.lane;
+  return at;
+}
+
+inline CellBits& VehicleManager::BitsOf(const StripRef& at) const {
+  return at.path ? sim.nodes[at.owner].pathBits[at.strip] : sim.lines[at.owner].carBits[at.strip];
+}
+
+inline float VehicleManager::LengthOf(const StripRef& at) const {
+  return at.path ? sim.nodes[at.owner].pathLen[at.strip] : sim.lines[at.owner].laneLen[at.strip];
+}
+
+inline float VehicleManager::Look(const Vehicle& car) const {
+  return MLib::MBlendPerc(lookNear, lookFar, car.calm);
+}
+inline float VehicleManager::Cruise(const Vehicle& car) const {
+  return MLib::MBlendPerc(cruiseFast, cruiseCalm, car.calm);
+}
+inline float VehicleManager::Acc(const Vehicle& car) const {
+  return MLib::MBlendPerc(accFast, accCalm, car.calm);
+}

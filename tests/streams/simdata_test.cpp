@@ -254,7 +254,7 @@ TEST_F(SimDataTest, LaneIdsRightLanesFirst) {
   EXPECT_EQ(road.laneLocal, (std::vector<int32_t>{0, 1, 0}));
   EXPECT_EQ(road.laneLight, (std::vector<int32_t>{0, 0, 0}));
   ASSERT_EQ(road.carMap.size(), 3u);
-  for (const auto& cells : road.carMap) EXPECT_EQ(cells, std::vector<uint32_t>(1000, 0));
+  for (const CarCells& cells : road.carMap) EXPECT_EQ(cells, CarCells{});
   ICord cord = sim_.GetICordR(1, 0, 1);  // the end node: right lanes arrive there
   EXPECT_EQ(cord.right, 1);
   EXPECT_EQ(cord.lane, 1);
