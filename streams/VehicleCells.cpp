@@ -90,11 +90,7 @@ void VehicleManager::Mark(const StripRef& at, int32_t cell, uint32_t id) {
 
 void VehicleManager::Unmark(const StripRef& at, int32_t cell, uint32_t id) {
   if (id == 0 || cell < 0) return;
-  if (!at.path) {
-    uint32_t& owner = sim.lines[at.owner].carMap[at.strip][cell];
-    if (owner != id) return;  // a later car holds the cell
-    owner = 0;
-  }
+  if (!at.path) sim.lines[at.owner].carMap[at.strip][cell] = 0;
   ClearBit(BitsOf(at), cell);
 }
 

@@ -34,7 +34,9 @@ int32_t VehicleManager::CarRoom(const SimData& network) {
   for (const RLine& road : network.lines) {
     for (float lane : road.laneLen) length += lane;
   }
-  return int32_t(std::clamp(length / double(kCarRoom), 1.0, double(kMaxCars)));
+  // Cars start on lane 0 of their road, each in a cell of its own.
+  const double cells = double(kCells) * double(network.lines.size());
+  return int32_t(std::clamp(std::min(length / double(kCarRoom), cells), 1.0, double(kMaxCars)));
 }
 
 bool VehicleManager::Init(int64_t n) {
@@ -46,24 +48,46 @@ bool VehicleManager::Init(int64_t n) {
   }
   const int32_t count = std::min(CarCount(n), CarRoom(sim));
   vehicles.reserve(vehicles.size() + size_t(count));
-  // Cells already given to a car: a second car in one would drive inside the first, so
-  // its distance is drawn again (a few times; a map too small for its cars keeps the last).
-  std::unordered_set<int64_t> taken;
+  // Every car gets a cell of its own: a second car in one would drive inside the first, and
+  // the cells are kept on the understanding that each holds one car. A distance whose cell
+  // is taken is drawn again a few times; then the car takes the next free cell on.
+  std::unordered_set<int64_t> taken;  // road * kCells + cell, on lane 0
+  for (const Vehicle& car : vehicles) {
+    if (car.road >= 0 && !car.inIntersection && car.lane == 0) {
+      taken.insert(int64_t(car.road) * kCells + CellOf(car.dist, sim.lines[car.road].laneLen[0]));
+    }
+  }
   constexpr int kDraws = 20;
   for (int32_t i = 0; i < count; ++i) {
     Vehicle car;
     car.road = RLib::RAND_GetRandIntFromRange(0, int(sim.lines.size()) - 1);
     const float length = sim.lines[car.road].laneLen[0];
-    for (int draw = 0; draw < kDraws; ++draw) {
+    bool placed = false;
+    for (int draw = 0; draw < kDraws && !placed; ++draw) {
       car.dist = RLib::RAND_GetRandFloatFromRange(0, length);
-      if (taken.insert(int64_t(car.road) * kCells + CellOf(car.dist, length)).second) break;
+      placed = taken.insert(int64_t(car.road) * kCells + CellOf(car.dist, length)).second;
     }
+    if (!placed) TakeFreeCell(car, taken);
     car.calm = RLib::RAND_GetPerc();
     vehicles.push_back(car);
   }
   nbCars = int32_t(vehicles.size());
   lightsWritten_ = false;
   return true;
+}
+
+void VehicleManager::TakeFreeCell(Vehicle& car, std::unordered_set<int64_t>& taken) const {
+  const int32_t roads = int32_t(sim.lines.size());
+  const int32_t from = CellOf(car.dist, sim.lines[car.road].laneLen[0]);
+  for (int64_t k = 0; k < int64_t(roads) * kCells; ++k) {
+    const int32_t road = int32_t((car.road + (from + k) / kCells) % roads);
+    const int32_t cell = int32_t((from + k) % kCells);
+    if (taken.insert(int64_t(road) * kCells + cell).second) {
+      car.road = road;
+      car.dist = (float(cell) + 0.5f) / float(kCells) * sim.lines[road].laneLen[0];
+      return;
+    }
+  }
 }
 
 void VehicleManager::Step(float dt) {

@@ -38,6 +38,7 @@
 
 #include <array>
 #include <cstdint>
+#include <unordered_set>
 #include <vector>
 
 #include "foundation/MathLib.h"
@@ -92,11 +93,13 @@ class VehicleManager {
 
   // The number of cars Init places for a requested n: n clamped to [1, kMaxCars].
   static int32_t CarCount(int64_t n);
-  // The most cars `network` takes, at least 1: one per kCarRoom units of lane.
+  // The most cars `network` takes, at least 1: one per kCarRoom units of lane, and no more
+  // than the cells of its roads' lane 0.
   static int32_t CarRoom(const SimData& network);
   // Places min(CarCount(n), CarRoom(sim)) cars, each on lane 0 of a random road at a random
-  // distance with a random calm, and sets nbCars to the number of cars. False, placing
-  // nothing, when the network has no road or a road has no lane.
+  // distance with a random calm, each in a cell of its own (while free cells last: a second
+  // Init may find none), and sets nbCars to the number of cars. False, placing nothing, when
+  // the network has no road or a road has no lane.
   bool Init(int64_t n);
 
   // One simulation step of length dt, in sub-steps of at most kMaxSubStep (the caller keeps
@@ -201,7 +204,8 @@ class VehicleManager {
   bool NextStrip(const Vehicle& car, StripRef& next) const;
   CellBits& BitsOf(const StripRef& at) const;
   float LengthOf(const StripRef& at) const;
-  // Marks `cell` of `at` as held by car `id`; Unmark frees it unless another car holds it.
+  // Marks `cell` of `at` as held by car `id`; Unmark frees it. A cell holds one car at most:
+  // Init places each car in a free cell, and no move or lane change enters a taken one.
   void Mark(const StripRef& at, int32_t cell, uint32_t id);
   void Unmark(const StripRef& at, int32_t cell, uint32_t id);
   // 1-based id of a car of `vehicles`, 0 for a car held elsewhere.
@@ -209,6 +213,9 @@ class VehicleManager {
   // The approaches a car arriving on `approach` may leave by: those whose road some path of
   // the approach leads to; empty only when the approach has no path at all.
   std::vector<int> RouteChoices(const INode& node, int approach) const;
+  // Moves `car` to the next cell of lane 0 on from its own that `taken` does not hold, road
+  // after road, and adds it; leaves the car where it is when there is none.
+  void TakeFreeCell(Vehicle& car, std::unordered_set<int64_t>& taken) const;
   void ClearCarMap();
   // Rebuilds the junction slots from the cars on junction paths.
   void FillSlots();

@@ -211,6 +211,18 @@ TEST(VehicleManagerTest, InitPlacesAtLeastOneCarAndAtMostTheBound) {
     EXPECT_GE(car.dist, 0);
     EXPECT_LE(car.dist, sim.lines[car.road].laneLen[0]);
   }
+  // One long road: room for more cars than its lane 0 has cells, and each still gets its own.
+  SimData road;
+  testsupport::LoadMap(mapgen::Corridor(1, 1, 20000.0f), dir, road, "long.cmap");
+  VehicleManager crowded(road);
+  ASSERT_TRUE(crowded.Init(100000));
+  ASSERT_EQ(crowded.nbCars, SimData::kCarCells);
+  std::vector<bool> taken(SimData::kCarCells, false);
+  for (const Vehicle& car : crowded.vehicles) {
+    const int32_t cell = VehicleManager::CellOf(car.dist, road.lines[car.road].laneLen[0]);
+    ASSERT_FALSE(taken[cell]) << "cell " << cell;
+    taken[cell] = true;
+  }
   EXPECT_EQ(VehicleManager::CarCount(int64_t(1) << 40), VehicleManager::kMaxCars);
   EXPECT_EQ(VehicleManager::CarCount(VehicleManager::kMaxCars + 1), VehicleManager::kMaxCars);
   EXPECT_EQ(VehicleManager::CarCount(INT64_MIN), 1);
