@@ -44,7 +44,10 @@ bool SimData::InitSimData() {
     for (int a = 0; a < RoadMapFormat::kMaxRoadsPerNode; ++a) AddIPaths(int(n), a);
   }
   for (RLine& road : lines) DeriveLanes(road);
-  for (INode& node : nodes) node.pathBits.assign(node.pathLen.size(), CellBits{});
+  for (INode& node : nodes) {
+    node.pathBits.assign(node.pathLen.size(), CellBits{});
+    for (size_t p = 0; p < node.pathLen.size(); ++p) node.pathBits[p].length = node.pathLen[p];
+  }
   const std::string pathProblem = CheckPaths();
   if (!pathProblem.empty()) {
     Refuse(pathProblem);
@@ -70,6 +73,7 @@ void SimData::DeriveLanes(RLine& road) {
   }
   road.carMap.assign(road.nLanes, CarCells{});
   road.carBits.assign(road.nLanes, CellBits{});
+  for (int32_t i = 0; i < road.nLanes; ++i) road.carBits[i].length = road.laneLen[i];
 }
 
 ICord SimData::GetICordFromL(int node, int approach, int incoming, int lane) const {

@@ -38,11 +38,18 @@ using CarCells = std::array<uint32_t, kStripCells>;
 
 // One bit per occupancy cell of a lane or junction path, 1 when a car is in it: the vehicles
 // look ahead 64 cells at a time. Bit w of `taken` is set while word w is not 0, so a
-// look-ahead over an empty stretch skips it at once; it comes first, to share its cache line
-// with the first words.
+// look-ahead over an empty stretch skips it at once. The strip's length (laneLen or pathLen)
+// is kept beside the bits, since every look at them needs it: it comes with them instead of
+// from a block of its own. Both come first, to share a cache line with the first words.
 struct CellBits {
   uint32_t taken = 0;
+  float length = 0;
   std::array<uint64_t, (kStripCells + 63) / 64> words{};
+
+  void Clear() {
+    taken = 0;
+    words.fill(0);
+  }
 };
 
 // Moves allowed from one incoming lane; each flag is 0 or 1.

@@ -104,10 +104,12 @@ void VehicleManager::ClearCarMap() {
           road.carMap[lane][w * 64 + size_t(__builtin_ctzll(word))] = 0;
         }
       }
-      bits = CellBits{};
+      bits.Clear();
     }
   }
-  for (INode& node : sim.nodes) std::fill(node.pathBits.begin(), node.pathBits.end(), CellBits{});
+  for (INode& node : sim.nodes) {
+    for (CellBits& bits : node.pathBits) bits.Clear();
+  }
   filledCars_ = vehicles.size();
 }
 

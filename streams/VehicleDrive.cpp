@@ -137,7 +137,7 @@ bool VehicleManager::LeftTurnMustYield(const Vehicle& car) const {
 void VehicleManager::RoadRules(Vehicle& car) {
   Reroute(car);
   const RLine& road = sim.lines[car.road];
-  const float laneLen = road.laneLen[car.lane];
+  const float laneLen = road.carBits[car.lane].length;
   const float look = Look(car), cruise = Cruise(car);
   bool braking = false;
   float roomSpeed = 0;  // applied last, unless a light stops the car

@@ -262,9 +262,7 @@ inline CellBits& VehicleManager::BitsOf(const StripRef& at) const {
   return at.path ? sim.nodes[at.owner].pathBits[at.strip] : sim.lines[at.owner].carBits[at.strip];
 }
 
-inline float VehicleManager::LengthOf(const StripRef& at) const {
-  return at.path ? sim.nodes[at.owner].pathLen[at.strip] : sim.lines[at.owner].laneLen[at.strip];
-}
+inline float VehicleManager::LengthOf(const StripRef& at) const { return BitsOf(at).length; }
 
 inline float VehicleManager::Look(const Vehicle& car) const {
   return MLib::MBlendPerc(lookNear, lookFar, car.calm);
