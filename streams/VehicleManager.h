@@ -12,11 +12,15 @@
 // paths; left-turners yield to oncoming traffic that can clear the junction. A car's `calm`
 // in [0, 1] sets its look-ahead, cruise speed and acceleration.
 //
-// No two cars share a cell of a lane or junction path: a move never reaches the first taken
-// cell ahead (less kMinSpacing), so a car waits at the end of its junction path while the
-// first cells of the lane it joins are taken, and each move or completed lane change updates
-// the cells at once, so the cars handled later in the same step see it. A car never rolls
-// back, even at a slightly negative speed.
+// Gridlock: a car held at the head of its lane because the lane beyond is full takes another
+// path from its lane (Reroute), and Init places no more cars than the network has room for
+// (CarRoom): a fuller network locks up for good.
+//
+// No two cars share a cell of a lane or junction path: Init gives each car a cell of its
+// own, a move never reaches the first taken cell ahead (less kMinSpacing), so a car waits at
+// the end of its junction path while the first cells of the lane it joins are taken, and
+// each move or completed lane change updates the cells at once, so the cars handled later in
+// the same step see it. A car never rolls back, even at a slightly negative speed.
 //
 // `dt` is simulation time: a light phase lasts kPhaseLength units and speeds are map units per
 // unit. Step splits dt into sub-steps of at most kMaxSubStep, since the speed rules of
