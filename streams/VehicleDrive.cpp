@@ -198,8 +198,9 @@ void VehicleManager::RoadRules(Vehicle& car) {
 
 void VehicleManager::Reroute(Vehicle& car) {
   constexpr float kStopped = 0.01f;
+  if (car.speed >= kStopped || car.needNextRoad != 0) return;  // most cars: at once
   const int32_t code = sim.lines[car.road].laneLight[car.lane];
-  if (car.speed >= kStopped || car.needNextRoad != 0 || MustStop(code, car.turn)) return;
+  if (MustStop(code, car.turn)) return;
   if (CarAheadOnLane(car) || (car.lane == car.targetLane && RoomToClear(car))) return;
   const INode& node = sim.nodes[car.node];
   const auto turnTo = [&](int j) {

@@ -252,16 +252,14 @@ void VehicleManager::GetNextRoad(Vehicle& car) {
     return;
   }
   const int choice = RLib::RAND_Choice(choices);
-  car.nextRoad = node.lines[choice];
-  car.turn = GetTurnType(int(node.lines.size()), car.approach, choice);
   std::vector<int> candidates;
   const std::vector<int32_t>& reach = node.pathRoad[car.approach];
   for (int j = 0; j < int(reach.size()); ++j) {
-    if (reach[j] == car.nextRoad) candidates.push_back(j);
+    if (reach[j] == node.lines[choice]) candidates.push_back(j);
   }
   const int pick = std::min(IndexFromPerc(car.calm, int(candidates.size())),
                             int(candidates.size()) - 1);
-  TakePath(car, candidates[pick], car.turn);
+  TakePath(car, candidates[pick], GetTurnType(int(node.lines.size()), car.approach, choice));
 }
 
 void VehicleManager::TakePath(Vehicle& car, int j, char turn) const {
