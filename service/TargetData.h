@@ -5,7 +5,13 @@
 // its key column. The client owns one per target (TvxClient::targets, keyed by
 // alias + "/" + database + "/" + table) and deletes them when it is destroyed.
 //
-// Threading: `frad`, `keepRows` and the rows are used only under `mutex`. `pending` is also
+// Delivery: rows leave `frad` only once the data server has shown it read them. The first
+// `sentRows` rows went out on the current connection and wait for that confirmation, in the
+// batches of `inFlight`; the rows after them are not sent yet. When the connection is lost
+// the sent rows count as unsent again and go out first on the next one.
+//
+// Threading: `frad`, `keepRows`, the rows, `sentRows` and `inFlight` are used only under
+// `mutex`. `pending` is also
 // read without the lock by the update cycle's first test, so it is atomic; it is written
 // under the lock. A producer that writes cells in place takes `mutex` (through
 // TvxClient::GetTarget) and sets `pending` itself. Sending a message of the target takes
@@ -13,6 +19,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 
@@ -29,6 +36,16 @@ struct TargetData {
   int32_t keyIndex = -1;  // index of the key column in frad; -1 when none
   std::atomic<bool> pending{false};  // frad changed since the last update message
   bool keepRows = false;  // rows stay after an update and after a reset
+  // Rows at the head of frad sent on the current connection and not yet confirmed (always
+  // 0 with keepRows).
+  int64_t sentRows = 0;
+  // The messages those rows went in, oldest first: a message is read once the server
+  // answers a ping numbered `ticket` or later (TvxClient::confirmedTicket).
+  struct SentBatch {
+    uint64_t ticket;
+    int64_t rows;
+  };
+  std::deque<SentBatch> inFlight;
   // The update message's image, kept from one send to the next (used under `mutex`).
   UpdateImage image;
   std::mutex mutex;

@@ -101,7 +101,8 @@ class TvxClient {
   // every pending target. Rows stay pending while the link is not open. Once done, sends
   // what is pending one last time when the link is open, then closes the link.
   void Run();
-  // Closes the link and connects again without initialising the streams.
+  // Closes the link and connects again without initialising the streams; the rows the old
+  // link did not confirm go out first on the new one.
   void Restart();
   // Closes the link (close code 1001 when it is open, an attempt still connecting is
   // abandoned), waits for the network thread (at most closeGrace, then its event loop is
@@ -127,8 +128,10 @@ class TvxClient {
   // Rows a target keeps while the link is not open or full; past it the oldest are dropped.
   int64_t maxBacklogRows = 500000;
   // How often the open link is checked and pinged, and how long the server may stay silent
-  // (no pong, no message) before the link is given up and reopened as a lost one: a
-  // stopped server is noticed within pingPeriod + silenceLimit. Tests shorten both.
+  // after a ping (no pong, no message, and the link's send queue not draining) before the
+  // link is given up and reopened as a lost one: a stopped server is noticed within
+  // pingPeriod + silenceLimit. A check that comes late (the process itself was stopped)
+  // pings and waits silenceLimit again. Tests shorten both.
   std::chrono::milliseconds pingPeriod{1000};
   std::chrono::milliseconds silenceLimit{4000};
   // While the link holds more than this many bytes of earlier frames unsent (a server that
@@ -169,24 +172,33 @@ class TvxClient {
   // rows[0..count) in order under one hold of the target's lock. A null target is ignored.
   static void UpdateTargetRows(TargetData* target, const std::vector<std::string>* rows,
                                size_t count);
-  // The update cycle's send: one update message per pending target with rows, in key
-  // order, written into its frame under the target's lock and compressed and sent after
-  // it is released (producers never wait for the link; a reset of the target waits for
-  // the send, so no message carries rows a reset has cleared). A clear the link refused
-  // earlier goes out first. The rows sent leave the table (unless it keeps them) once the
-  // link took the message; while the link is not open or holds more than maxUnsentBytes
-  // unsent, nothing is built, the rows stay pending and each target keeps at most
-  // maxBacklogRows of them (the oldest are dropped, with one log line saying how many).
+  // The update cycle's send: one update message per pending target with unsent rows, in
+  // key order, written into its frame under the target's lock and compressed and sent after
+  // it is released (producers never wait for the link; a reset of the target waits for the
+  // send, so no message carries rows a reset has cleared). A clear the link refused earlier
+  // goes out first. A ping follows the messages; the rows they carried leave their table
+  // (unless it keeps them) once its answer, or a later one, shows the server read them.
+  // While the link is not open or holds more than maxUnsentBytes unsent, nothing is built,
+  // the rows stay pending and each target keeps at most maxBacklogRows of them, sent or not
+  // (the oldest are dropped, with one log line saying how many and why).
   void SendTargetUpdates();
   // Empties the target (unless it keeps its rows), clears pending and sends its clear
   // message. A clear the link refuses (not open) is kept, one per target, and sent by the
   // update cycle before any later row of the target. An unknown target is ignored.
   void ResetTarget(const std::string& alias, const std::string& database,
                    const std::string& table);
+  // After the link was lost (main thread, no network thread running): the rows sent and not
+  // confirmed count as unsent again, so that they go out first, in order, on the next link.
+  void RewindUnconfirmed();
 
+  // One target's part of SendTargetUpdates; true when an update message went out.
+  bool SendTarget(TargetData& target, ByteStream& msg);
+  // Drops the rows of the target's messages the server has confirmed. The caller holds the
+  // target's mutex.
+  void ReleaseConfirmed(TargetData& target);
   // Drops the oldest rows of a target over maxBacklogRows (none from a keep-rows target),
-  // saying so in at most one line per second.
-  void TrimBacklog(const std::string& key, TargetData& target);
+  // saying so, with `why`, in at most one line per second.
+  void TrimBacklog(const std::string& key, TargetData& target, const char* why);
   LogThrottle backlogLog{std::chrono::seconds(1)};  // update cycle only
   // Sends the target's clear message (built in `msg`); one the link refuses stays owed.
   // The caller holds the target's sendMutex.
@@ -207,9 +219,19 @@ class TvxClient {
   using FrameSink = std::function<FrameResult(bool binary, uint64_t size, const FrameFill& fill,
                                               std::string* error)>;
   FrameSink frameSink;  // empty: no link, every send is refused silently
-  // The bytes of earlier frames the link still holds unsent, as last measured (a little
-  // behind: the measure is taken on the network thread). Empty: no link, nothing held.
+  // The bytes of earlier frames the link still holds unsent, in its own queue and in the
+  // socket's, as last measured (a little behind: the measure is taken on the network
+  // thread). Empty: no link, nothing held.
   std::function<uint64_t()> unsentBytes;
+  // Delivery confirmation. Pings carry increasing numbers; pingTicket is the number the next
+  // ping will carry, so a frame queued before pingTicket is read is confirmed by the answer
+  // to that ping or a later one, and confirmedTicket is the highest number answered. The
+  // link sets both and pingSink, which queues a ping behind every frame queued so far (false
+  // without a live connection). Without a link both stay 0: a frame then counts as read
+  // once the link took it.
+  std::atomic<uint64_t> pingTicket{0};
+  std::atomic<uint64_t> confirmedTicket{0};
+  std::function<bool()> pingSink;
 
   // Sends "BS=" + the image of `bs` as one binary frame. False without a message when the
   // link is not open (Status is not kOpen) or has no live connection. A library error

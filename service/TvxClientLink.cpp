@@ -3,11 +3,14 @@
 
 #include "service/TvxClientLink.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <exception>
 #include <type_traits>
 
 #include "foundation/LogManager.h"
+#include "service/SocketCounters.h"
 #include "service/StreamBase.h"
 
 namespace {
@@ -55,16 +58,64 @@ void RunLoop(TvxClient::Link* link, Endpoint* endpoint) {
   link->LoopEnded();
 }
 
+int64_t Ticks(std::chrono::steady_clock::time_point t) { return t.time_since_epoch().count(); }
+
 // Network thread: the server of `handle` has just shown it is alive.
 void Heard(TvxClient::Link* link, const websocketpp::connection_hdl& handle) {
   if (link->IsCurrent(handle)) link->lastHeard = std::chrono::steady_clock::now();
 }
 
-// Network thread: measures the connection's send queue for the senders' next look.
+// Network thread: measures the connection's send queue (the library's and the socket's)
+// for the senders' next look. Frames the library is writing at that moment are in neither
+// queue: the figure misses at most one write's worth. Returns the socket's counters.
 template <class ConnectionPtr>
-void MeasureUnsent(TvxClient::Link* link, const ConnectionPtr& con) {
+SocketCounters MeasureUnsent(TvxClient::Link* link, const ConnectionPtr& con) {
+  SocketCounters socket;
+  ReadSocketCounters(con->get_raw_socket().native_handle(), &socket);
   std::lock_guard<std::mutex> lock(link->sendMutex);
-  link->unsent = con->get_buffered_amount();
+  link->unsent = con->get_buffered_amount() + socket.queued;
+  return socket;
+}
+
+// Queues a ping numbered pingTicket behind every frame queued so far; false once the
+// connection is closing. Any thread.
+template <class ConnectionPtr>
+bool Ping(TvxClient* client, const ConnectionPtr& con) {
+  TvxClient::Link* link = client->link.get();
+  std::lock_guard<std::mutex> lock(link->sendMutex);
+  const uint64_t number = client->pingTicket;
+  websocketpp::lib::error_code ec;
+  con->ping(std::to_string(number), ec);
+  if (ec) return false;
+  client->pingTicket = number + 1;
+  // The server's silence counts from the first question after its last answer.
+  if (client->confirmedTicket + 1 >= number) link->askedAt = Ticks(std::chrono::steady_clock::now());
+  return true;
+}
+
+// Network thread: the answer to one of our pings confirms every frame queued before it.
+void Answered(TvxClient* client, const websocketpp::connection_hdl& handle, const std::string& payload) {
+  if (!client->link->IsCurrent(handle)) return;
+  client->link->lastHeard = std::chrono::steady_clock::now();
+  uint64_t number = 0;
+  const char* end = payload.data() + payload.size();
+  const auto parsed = std::from_chars(payload.data(), end, number);
+  // Anything else is a pong we did not ask for: a sign of life, no confirmation.
+  if (parsed.ec != std::errc() || parsed.ptr != end || number >= client->pingTicket) return;
+  if (number > client->confirmedTicket) client->confirmedTicket = number;
+}
+
+// Network thread: answers the latest ping of the server unless the previous answer still
+// waits in the library's queue, so that a flood of pings leaves at most one pong waiting.
+template <class ConnectionPtr>
+void FlushPong(TvxClient::Link* link, const ConnectionPtr& con) {
+  if (!link->pongOwed) return;
+  std::lock_guard<std::mutex> lock(link->sendMutex);
+  if (link->pongQueued && con->get_buffered_amount() > 0) return;
+  websocketpp::lib::error_code ec;
+  con->pong(link->owedPong, ec);
+  link->pongOwed = false;
+  link->pongQueued = !ec;
 }
 
 template <class Endpoint>
@@ -81,10 +132,11 @@ void ArmLivenessCheck(TvxClient* client, Endpoint* endpoint, websocketpp::connec
 }
 
 // Network thread, every pingPeriod while the connection is open. A server that stopped
-// (a frozen process keeps its TCP connection open and answers nothing) would take every
-// frame into its socket and lose them: once it has said nothing for silenceLimit, the link
-// is given up at once, without a closing handshake it would never answer, and the update
-// cycle reopens it while the rows wait in their targets. Otherwise it is pinged.
+// (a frozen process keeps its TCP connection open and answers nothing) is given up once it
+// has left a ping unanswered for silenceLimit, without a closing handshake it would never
+// answer; the update cycle reopens the link and sends again what it did not confirm. A
+// server that reads, however slowly, is kept: it answers the pings between the frames as
+// it reaches them, and meanwhile the socket shows it taking bytes.
 template <class Endpoint>
 void CheckLiveness(TvxClient* client, Endpoint* endpoint, websocketpp::connection_hdl handle) {
   TvxClient::Link* link = client->link.get();
@@ -92,17 +144,34 @@ void CheckLiveness(TvxClient* client, Endpoint* endpoint, websocketpp::connectio
   websocketpp::lib::error_code ec;
   typename Endpoint::connection_ptr con = endpoint->get_con_from_hdl(handle, ec);
   if (!con || con->get_state() != websocketpp::session::state::open) return;
-  MeasureUnsent(link, con);
-  const auto silent = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::steady_clock::now() - link->lastHeard);
-  if (silent > client->silenceLimit) {
+  const auto now = std::chrono::steady_clock::now();
+  const SocketCounters socket = MeasureUnsent(link, con);
+  // While the server's side has no room, our pings may still wait in our own socket: its
+  // silence counts only from when they can have reached it. A socket that was full and
+  // has drained since shows a server that reads. (A server whose kernel still takes every
+  // byte shows nothing here, whether it reads or not: its answers tell.)
+  if (socket.PeerFull() || (link->fullAtCheck && socket.acked > link->ackedAtCheck)) link->lastHeard = now;
+  link->ackedAtCheck = socket.acked;
+  link->fullAtCheck = socket.PeerFull();
+  // A check this late means that this process was stopped or starved, not the server: it
+  // gets its time to answer again.
+  const bool late = now - link->lastCheck > 2 * client->pingPeriod;
+  link->lastCheck = now;
+  if (late) link->lastHeard = now;
+  FlushPong(link, con);
+
+  const bool asked = client->confirmedTicket + 1 < client->pingTicket;
+  const auto since = std::max(link->lastHeard, std::chrono::steady_clock::time_point(
+                                                   std::chrono::steady_clock::duration(link->askedAt.load())));
+  const auto silent = std::chrono::duration_cast<std::chrono::milliseconds>(now - since);
+  if (asked && silent > client->silenceLimit) {
     LogManager::Global << "No answer from the server for " + std::to_string(silent.count()) +
                               " ms, giving the connection up";
     TvxClient::Status = TvxClient::kClosed;
     con->terminate(websocketpp::transport::error::make_error_code(websocketpp::transport::error::timeout));
     return;
   }
-  con->ping("", ec);  // refused only once the connection is closing, which its handler sees
+  if (!asked || late) Ping(client, con);
   ArmLivenessCheck(client, endpoint, handle);
 }
 
@@ -127,7 +196,17 @@ void SetUpEndpoint(TvxClient* client, Endpoint* endpoint) {
   endpoint->set_message_handler([client, endpoint](connection_hdl h, typename Endpoint::message_ptr m) {
     client->on_message(endpoint, h, m);
   });
-  endpoint->set_pong_handler([client](connection_hdl h, std::string) { Heard(client->link.get(), h); });
+  endpoint->set_pong_handler([client](connection_hdl h, std::string payload) { Answered(client, h, payload); });
+  endpoint->set_ping_handler([client, endpoint](connection_hdl h, std::string payload) {
+    TvxClient::Link* link = client->link.get();
+    if (!link->IsCurrent(h)) return false;
+    link->owedPong = std::move(payload);
+    link->pongOwed = true;
+    websocketpp::lib::error_code ec;
+    typename Endpoint::connection_ptr con = endpoint->get_con_from_hdl(h, ec);
+    if (con) FlushPong(link, con);
+    return false;  // answered here rather than by the library, which queues one per ping
+  });
   if constexpr (std::is_same_v<Endpoint, TlsEndpoint>) {
     endpoint->set_tls_init_handler([client](connection_hdl) { return MakeTlsContext(client->address); });
   }
@@ -162,24 +241,27 @@ template <class Endpoint>
 void Close(TvxClient* client, Endpoint* endpoint) {
   TvxClient::Link* link = client->link.get();
   endpoint->stop_perpetual();
-  websocketpp::lib::error_code ec;
-  typename Endpoint::connection_ptr con = endpoint->get_con_from_hdl(link->Handle(), ec);
-  typename Endpoint::connection_ptr abandoned;
-  if (con && con->get_state() == websocketpp::session::state::open) {
-    std::lock_guard<std::mutex> lock(link->sendMutex);  // the close frame joins the send queue
-    con->close(websocketpp::close::status::going_away, "", ec);  // an error changes nothing
-  } else if (con && con->get_state() == websocketpp::session::state::connecting) {
-    // An attempt still waiting for the server keeps the loop busy until the library's own
-    // time-outs: stop the loop and abandon the attempt once no other thread runs it.
-    abandoned = con;
-    endpoint->stop();
-  }
+  // The connection's state belongs to the network thread: it is read and acted on there.
+  auto abandoned = std::make_shared<typename Endpoint::connection_ptr>();
+  websocketpp::lib::asio::post(endpoint->get_io_service(), [link, endpoint, abandoned, handle = link->Handle()] {
+    websocketpp::lib::error_code ec;
+    typename Endpoint::connection_ptr con = endpoint->get_con_from_hdl(handle, ec);
+    if (con && con->get_state() == websocketpp::session::state::open) {
+      std::lock_guard<std::mutex> lock(link->sendMutex);  // the close frame joins the send queue
+      con->close(websocketpp::close::status::going_away, "", ec);  // an error changes nothing
+    } else if (con && con->get_state() == websocketpp::session::state::connecting) {
+      // An attempt still waiting for the server keeps the loop busy until the library's own
+      // time-outs: stop the loop and abandon the attempt once no thread runs it.
+      *abandoned = con;
+      endpoint->stop();
+    }
+  });
   if (client->networkThread && client->networkThread->joinable()) {
     if (!link->WaitLoopEnd(client->closeGrace)) endpoint->stop();
     client->networkThread->join();
   }
-  if (abandoned) {
-    abandoned->terminate(websocketpp::error::make_error_code(websocketpp::error::operation_canceled));
+  if (*abandoned) {
+    (*abandoned)->terminate(websocketpp::error::make_error_code(websocketpp::error::operation_canceled));
   }
   endpoint->reset();
 }
@@ -205,6 +287,14 @@ TvxClient::FrameResult SendFrame(TvxClient::Link* link, Endpoint* endpoint, bool
   if (!ec) return TvxClient::FrameResult::kSent;
   *error = ec.message();
   return TvxClient::FrameResult::kError;
+}
+
+// A ping on the current connection of `endpoint`, behind every frame queued so far.
+template <class Endpoint>
+bool PingNow(TvxClient* client, Endpoint* endpoint) {
+  websocketpp::lib::error_code ec;
+  typename Endpoint::connection_ptr con = endpoint->get_con_from_hdl(client->link->Handle(), ec);
+  return con && Ping(client, con);
 }
 
 // The last measure of the current connection's send queue; asks for a new one, which the
@@ -278,6 +368,8 @@ bool TvxClient::Init(const std::string& address, int32_t port) {
     unsentBytes = [this] {
       return secure ? UnsentBytes(link.get(), &link->tls) : UnsentBytes(link.get(), &link->plain);
     };
+    pingSink = [this] { return secure ? PingNow(this, &link->tls) : PingNow(this, &link->plain); };
+    pingTicket = 1;  // from now on frames wait for the server's answer
     firstStart = false;
   }
   if (!(secure ? Connect(this, &link->tls) : Connect(this, &link->plain))) return false;
@@ -307,9 +399,16 @@ template <class Endpoint>
 void TvxClient::on_open(Endpoint* endpoint, std::weak_ptr<void> handle) {
   if (!link->IsCurrent(handle)) return;
   LogManager::Global << "Connection Opened";
+  // Pings of earlier connections will never be answered: nothing is asked on this one yet.
+  // Their frames were counted unsent again before it was made.
+  confirmedTicket = pingTicket - 1;
+  link->lastHeard = link->lastCheck = std::chrono::steady_clock::now();
+  link->askedAt = 0;
+  link->ackedAtCheck = 0;
+  link->fullAtCheck = false;
+  link->pongOwed = link->pongQueued = false;
   Status = kOpen;
   NbTriesLeft = kTriesPerLink;
-  link->lastHeard = std::chrono::steady_clock::now();
   ArmLivenessCheck(this, endpoint, handle);
 }
 

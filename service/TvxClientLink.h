@@ -10,7 +10,7 @@
 // runs on the network thread. The handle is replaced by the main thread (Init) and copied
 // by every sending thread, under handleMutex. loopRunning is set by the main thread before
 // it starts the network thread and cleared by that thread when its loop returns. The
-// liveness fields (lastHeard, pingTimer) belong to the network thread.
+// liveness fields below belong to the network thread.
 
 #include <atomic>
 #include <chrono>
@@ -41,18 +41,32 @@ struct TvxClient::Link {
   // Waits up to `timeout` for the loop to return; true when it has.
   bool WaitLoopEnd(std::chrono::milliseconds timeout);
 
-  // Held around every send on a connection and around every reading of its send queue:
-  // the library keeps the queue's size in a counter it does not guard for readers, so the
-  // queue is measured on the network thread (whose own writes cannot overlap the measure)
-  // while no other thread sends.
+  // Held around every send on a connection (frames, pings, pongs, the close) and around
+  // every reading of its send queue: the library keeps the queue's size in a counter it does
+  // not guard for readers, so the queue is measured on the network thread (whose own writes
+  // cannot overlap the measure) while no other thread sends. Pings take their numbers
+  // (TvxClient::pingTicket) under it, so numbers follow the order of the queue.
   std::mutex sendMutex;
-  // Bytes of frames queued on the current connection that have not yet gone to the socket,
-  // as last measured on the network thread; any thread reads it.
+  // Bytes of frames queued on the current connection that have not yet reached the server's
+  // side of the socket (the library's queue and the socket's send queue), as last measured
+  // on the network thread; any thread reads it.
   std::atomic<uint64_t> unsent{0};
-  // When the server of the current connection was last heard from (opening, pong or
-  // message), and the timer of the next liveness check.
+  // When the last ping went out while every earlier one had been answered (steady clock,
+  // in its ticks): the server's silence counts from then. Written under sendMutex.
+  std::atomic<int64_t> askedAt{0};
+
+  // Network thread only, reset for each connection:
+  // when the server was last heard from (opening, pong, message, or room it made in a full
+  // socket), the last liveness check, the socket's acknowledged bytes and whether it was
+  // full at that check, the timer of the next one, and the latest ping still owed a pong.
   std::chrono::steady_clock::time_point lastHeard;
+  std::chrono::steady_clock::time_point lastCheck;
+  uint64_t ackedAtCheck = 0;
+  bool fullAtCheck = false;
   websocketpp::lib::shared_ptr<websocketpp::lib::asio::steady_timer> pingTimer;
+  std::string owedPong;
+  bool pongOwed = false;
+  bool pongQueued = false;  // a pong went into the library's queue since it was last empty
 
  private:
   std::mutex handleMutex_;

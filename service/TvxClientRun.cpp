@@ -47,6 +47,7 @@ void TvxClient::Restart() {
   if (NbTriesLeft <= 0) return;
   LogManager::Global << "Restarting Socket Connection";
   Quit();
+  RewindUnconfirmed();
   // Reset however Init ends, so a later pass initialises its streams again.
   struct RestartFlag {
     RestartFlag() { IsRestart = true; }

@@ -1,5 +1,6 @@
 // The client's targets: registration, row intake, update and clear messages.
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <utility>
@@ -122,45 +123,80 @@ void TvxClient::UpdateTargetRows(TargetData* target, const std::vector<std::stri
 }
 
 void TvxClient::SendTargetUpdates() {
-  if (Status != kOpen) {
-    // Nothing can go out: the rows wait in their targets, within the backlog cap.
-    for (auto& entry : targets) TrimBacklog(entry.first, *entry.second);
-    return;
-  }
-  ByteStream msg(false);  // one container for every clear owed in this call
+  const bool open = Status == kOpen;
   // Measured once a period: the figure is the network thread's last measure anyway.
-  const bool linkFull = unsentBytes && unsentBytes() > maxUnsentBytes;
+  const bool linkFull = open && unsentBytes && unsentBytes() > maxUnsentBytes;
+  ByteStream msg(false);  // one container for every clear owed in this call
+  bool sent = false;
   for (auto& entry : targets) {
     TargetData& target = *entry.second;
+    {
+      std::lock_guard<std::mutex> lock(target.mutex);
+      ReleaseConfirmed(target);
+    }
+    if (!open || linkFull) {
+      // The rows wait here, within the backlog cap, rather than pile up in the link.
+      TrimBacklog(entry.first, target, open ? "link full" : "link not open");
+      continue;
+    }
     // A target set pending meanwhile waits one period.
-    if (!target.pending && !target.clearOwed) continue;
-    if (linkFull) {
-      // The server is not reading: the rows wait here, within the backlog cap, rather than
-      // pile up in the link.
-      TrimBacklog(entry.first, target);
-      continue;
-    }
-    std::lock_guard<std::mutex> sendLock(target.sendMutex);
-    if (target.clearOwed && !SendClear(target, msg)) continue;
-    std::unique_lock<std::mutex> lock(target.mutex);
-    if (!target.pending) continue;
-    if (target.frad.NbRows == 0) {
-      target.pending = false;
-      continue;
-    }
-    target.image.Prepare(target);
-    const int64_t sentRows = target.frad.NbRows;
+    if (target.pending || target.clearOwed) sent |= SendTarget(target, msg);
+  }
+  // Its answer shows that the server read every message above.
+  if (sent && pingSink) pingSink();
+}
+
+bool TvxClient::SendTarget(TargetData& target, ByteStream& msg) {
+  std::lock_guard<std::mutex> sendLock(target.sendMutex);
+  if (target.clearOwed && !SendClear(target, msg)) return false;
+  std::unique_lock<std::mutex> lock(target.mutex);
+  if (!target.pending) return false;
+  // The rows before `first` are on their way already.
+  const int64_t first = target.keepRows ? 0 : target.sentRows;
+  const int64_t rows = target.frad.NbRows - first;
+  if (rows == 0) {
     target.pending = false;
-    // Producers are never blocked by the network: the lock is released as soon as the
-    // image is in the frame. The rows leave the table only once the link took the
-    // message, and a refused message leaves them pending for the next period.
-    const bool sent = ImplSendMsg(target.image, lock);
-    if (!lock.owns_lock()) lock.lock();
-    if (!sent) {
-      target.pending = true;
-    } else if (!target.keepRows) {
-      target.frad.DropFirstRows(sentRows);  // rows added meanwhile stay
-    }
+    return false;
+  }
+  target.image.Prepare(target, first);
+  target.pending = false;
+  // Producers are never blocked by the network: the lock is released as soon as the image
+  // is in the frame. A refused message leaves the rows pending for the next period.
+  const bool sent = ImplSendMsg(target.image, lock);
+  if (!lock.owns_lock()) lock.lock();
+  if (!sent) {
+    target.pending = true;
+  } else if (!target.keepRows) {
+    // Read after the frame was queued, so the ping it names follows the frame.
+    target.inFlight.push_back({pingTicket.load(), rows});
+    target.sentRows += rows;
+    ReleaseConfirmed(target);
+  }
+  return sent;
+}
+
+void TvxClient::ReleaseConfirmed(TargetData& target) {
+  const uint64_t confirmed = confirmedTicket;
+  int64_t read = 0;
+  while (!target.inFlight.empty() && target.inFlight.front().ticket <= confirmed) {
+    read += target.inFlight.front().rows;
+    target.inFlight.pop_front();
+  }
+  if (read == 0) return;
+  target.frad.DropFirstRows(read);  // rows added meanwhile stay
+  target.sentRows -= read;
+}
+
+void TvxClient::RewindUnconfirmed() {
+  for (auto& entry : targets) {
+    TargetData& target = *entry.second;
+    std::lock_guard<std::mutex> sendLock(target.sendMutex);
+    std::lock_guard<std::mutex> lock(target.mutex);
+    ReleaseConfirmed(target);
+    target.inFlight.clear();
+    target.sentRows = 0;
+    // A table sent whole goes out again too: the server may have missed its last state.
+    if (target.frad.NbRows > 0) target.pending = true;
   }
 }
 
@@ -171,14 +207,23 @@ bool TvxClient::SendClear(TargetData& target, ByteStream& msg) {
   return sent;
 }
 
-void TvxClient::TrimBacklog(const std::string& key, TargetData& target) {
+void TvxClient::TrimBacklog(const std::string& key, TargetData& target, const char* why) {
   std::lock_guard<std::mutex> lock(target.mutex);
   if (target.keepRows || target.frad.NbRows <= maxBacklogRows) return;
   const int64_t dropped = target.frad.NbRows - maxBacklogRows;
   target.frad.DropFirstRows(dropped);
+  // The oldest rows are the ones sent and not yet confirmed: they are given up with the rest.
+  for (int64_t left = dropped; left > 0 && !target.inFlight.empty();) {
+    TargetData::SentBatch& batch = target.inFlight.front();
+    const int64_t taken = std::min(left, batch.rows);
+    batch.rows -= taken;
+    target.sentRows -= taken;
+    left -= taken;
+    if (batch.rows == 0) target.inFlight.pop_front();
+  }
   uint64_t folded = 0;
   if (backlogLog.Due(&folded)) {
-    LogManager::Global << "Target " + key + ": link not open, dropped the oldest " + std::to_string(dropped) +
+    LogManager::Global << "Target " + key + ": " + why + ", dropped the oldest " + std::to_string(dropped) +
                               " rows over the backlog of " + std::to_string(maxBacklogRows) +
                               LogThrottle::Folded(folded);
   }
@@ -192,7 +237,11 @@ void TvxClient::ResetTarget(const std::string& alias, const std::string& databas
   std::lock_guard<std::mutex> sendLock(target->sendMutex);
   {
     std::lock_guard<std::mutex> lock(target->mutex);
-    if (!target->keepRows) target->frad.DeleteAllRows();
+    if (!target->keepRows) {
+      target->frad.DeleteAllRows();
+      target->inFlight.clear();
+      target->sentRows = 0;
+    }
     target->pending = false;
   }
   ByteStream msg(false);

@@ -259,8 +259,9 @@ class MiniFrad {
   // texts in use, packed in column order): every operation that changes the schema, shrinks
   // the rows or hands the blocks on starts here.
   void Tighten();
-  // The tight image of cTile (cTileSize bytes) into dst, one copy per slice part.
-  void CopyTightTile(char* dst) const;
+  // The tight image of cTile for rows [first, NbRows) ((NbRows - first) * RowStride bytes)
+  // into dst, one copy per slice part.
+  void CopyTightTile(char* dst, int64_t first = 0) const;
   // Fetches cTile/cMint (and, outside mode 3, their sizes) again from the current store.
   void RefreshBlocks();
   bool ResizeBlock(bool tile, uint64_t size);
@@ -297,10 +298,10 @@ class MiniFrad {
   void SpreadTexts(const std::vector<std::string>& texts);
   // Appends row r's texts to a heap table with regions (the new row's cells exist).
   void AppendHeapTexts(int64_t r, const std::vector<std::string>& texts);
-  // Copies column col's texts to dst + at (never past dst + limit) and writes their new
-  // offsets to `offsets` (NbRows cells: the column's own, or those of an image); returns the
-  // end of the copy.
-  uint64_t CopyColumnTexts(int64_t col, char* dst, uint64_t at, uint64_t limit,
+  // Copies the texts of column col's rows [first, NbRows) to dst + at (never past dst +
+  // limit) and writes their new offsets to `offsets` (NbRows - first cells: the column's
+  // own, or those of an image); returns the end of the copy.
+  uint64_t CopyColumnTexts(int64_t col, int64_t first, char* dst, uint64_t at, uint64_t limit,
                            char* offsets) const;
   // Back to a text block of exactly the texts in use, packed in column order.
   void PackTexts();
@@ -312,6 +313,12 @@ class MiniFrad {
   bool LayOutTextsAfresh();
   // The tight images of both blocks into caller memory of cTileSize and cMintSize bytes.
   void CopyImageBlocks(char* tile, char* text) const;
+  // The tight images of the blocks of a table holding only rows [first, NbRows), 0 <= first
+  // <= NbRows, of a table whose texts lie back to back per column in row order (as appending
+  // keeps them): (NbRows - first) * RowStride and TailTextSize(first) bytes, texts packed in
+  // column order.
+  uint64_t TailTextSize(int64_t first) const;
+  void CopyTailImageBlocks(int64_t first, char* tile, char* text) const;
   // The blocks already are their tight images.
   bool BlocksTight() const { return RowCapacity == 0 && TextRooms.empty(); }
   // Nanoseconds of a recognised date-time text, else the null value.

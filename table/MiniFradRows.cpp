@@ -49,14 +49,15 @@ void MiniFrad::MoveSlices(int64_t fromRows, int64_t fromStart, int64_t toRows,
   MoveInOrder(cTile, moves);
 }
 
-void MiniFrad::CopyTightTile(char* dst) const {
-  if (RowCapacity == 0) {
+void MiniFrad::CopyTightTile(char* dst, int64_t first) const {
+  if (RowCapacity == 0 && first == 0) {
     MemCpy(dst, cTile, cTileSize);
     return;
   }
+  const uint64_t rows = static_cast<uint64_t>(NbRows - first);
   for (const auto& p : SliceParts()) {
-    MemCpy(dst + p.first * NbRows, cTile + p.first * RowCapacity + p.second * RowStart,
-           p.second * NbRows);
+    MemCpy(dst + p.first * rows, cTile + p.first * SliceRows() + p.second * (RowStart + first),
+           p.second * rows);
   }
 }
 

@@ -1,5 +1,6 @@
 #include "table/TableImage.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "record/ByteStream.h"
@@ -54,23 +55,34 @@ void TableImage::BuildSchemaRecords(const MiniFrad& table, const std::string& na
   recordSizes_.push_back(0);  // cMint
 }
 
-void TableImage::Prepare(const MiniFrad& table, const std::string& name) {
+void TableImage::Prepare(const MiniFrad& table, const std::string& name, int64_t first) {
   const std::string& resolved = name.empty() ? table.Name : name;
   if (!SameSchema(table, resolved)) BuildSchemaRecords(table, resolved);
   table_ = &table;
+  first_ = std::clamp<int64_t>(first, 0, table.NbRows);
   const size_t n = recordSizes_.size();
-  recordSizes_[n - 2] = BlockRecordSize(kKeyTile, table.cTileSize);
-  recordSizes_[n - 1] = BlockRecordSize(kKeyMint, table.cMintSize);
+  if (first_ == 0) {
+    recordSizes_[n - 2] = BlockRecordSize(kKeyTile, table.cTileSize);
+    recordSizes_[n - 1] = BlockRecordSize(kKeyMint, table.cMintSize);
+  } else {
+    recordSizes_[n - 2] = BlockRecordSize(kKeyTile, static_cast<uint64_t>(table.NbRows - first_) * table.RowStride);
+    recordSizes_[n - 1] = BlockRecordSize(kKeyMint, table.TailTextSize(first_));
+  }
   size_ = bsformat::ImageSize(recordSizes_.data(), n);
 }
 
 void TableImage::Write(char* dst) const {
   char* p = bsformat::WriteImageHead(dst, recordSizes_.data(), recordSizes_.size());
   std::memcpy(p, schemaRecords_.data(), schemaRecords_.size());
-  bsformat::StoreAs(p + nbRowsAt_, table_->NbRows);
+  bsformat::StoreAs(p + nbRowsAt_, table_->NbRows - first_);
   p += schemaRecords_.size();
+  const size_t n = recordSizes_.size();
+  const uint64_t tileSize = recordSizes_[n - 2] - BlockRecordSize(kKeyTile, 0);
   char* tile = bsformat::WriteRecordHead(p, dt_buffer, kKeyTile, std::strlen(kKeyTile));
-  char* text = bsformat::WriteRecordHead(tile + table_->cTileSize, dt_buffer, kKeyMint,
-                                         std::strlen(kKeyMint));
-  table_->CopyImageBlocks(tile, text);
+  char* text = bsformat::WriteRecordHead(tile + tileSize, dt_buffer, kKeyMint, std::strlen(kKeyMint));
+  if (first_ == 0) {
+    table_->CopyImageBlocks(tile, text);
+  } else {
+    table_->CopyTailImageBlocks(first_, tile, text);
+  }
 }

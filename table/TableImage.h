@@ -3,7 +3,9 @@
 // container of its own: the cells are copied once, and nothing is allocated while the name
 // and the schema stay those of the previous Prepare.
 //
-// Use: Prepare(table, name), then Write(dst) with Size() bytes at dst. Both read the table,
+// Use: Prepare(table, name), then Write(dst) with Size() bytes at dst. Prepare(table, name,
+// first) makes the image of the table's rows from `first` on alone, as if the rows before
+// them had been dropped (for a table built by appending rows: its texts lie back to back). Both read the table,
 // which must not change in between (the caller holds whatever lock guards it) and must
 // outlive the Write. One object per table serves best: the schema records are kept from one
 // Prepare to the next and built again only when the name or the schema differs.
@@ -22,7 +24,7 @@ class MiniFrad;
 
 class TableImage {
  public:
-  void Prepare(const MiniFrad& table, const std::string& name);
+  void Prepare(const MiniFrad& table, const std::string& name, int64_t first = 0);
   uint64_t Size() const { return size_; }
   void Write(char* dst) const;
 
@@ -31,6 +33,7 @@ class TableImage {
   void BuildSchemaRecords(const MiniFrad& table, const std::string& name);
 
   const MiniFrad* table_ = nullptr;
+  int64_t first_ = 0;  // rows of table_ before the image's first row
   uint64_t size_ = 0;
   // The schema the records below were built from.
   std::string name_;

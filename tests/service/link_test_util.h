@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -69,5 +71,53 @@ StreamDef* NewDef(std::vector<std::unique_ptr<StreamDef>>& owner, const std::str
 
 // The numbers of the "n" column of every row the stand-in decoded for `table`, in order.
 std::vector<int64_t> ReceivedNumbers(const standin::StandInServer& server, const std::string& table);
+
+}  // namespace linktest
+
+namespace linktest {
+
+// A TCP relay on 127.0.0.1 (a free port) in front of a server on `targetPort`, for a server
+// that reads slowly: it takes the client's bytes at most `rate` bytes a second (0: as fast
+// as they come) and passes the server's bytes back at once. One thread per direction and
+// connection; the destructor ends them.
+class SlowReaderProxy {
+ public:
+  explicit SlowReaderProxy(uint16_t targetPort);
+  ~SlowReaderProxy();
+  uint16_t Port() const { return port_; }
+  void SetRate(uint64_t bytesPerSecond) { rate_ = bytesPerSecond; }
+
+ private:
+  void Accept();
+  void Pump(int from, int to, bool throttled);
+
+  uint16_t targetPort_;
+  uint16_t port_ = 0;
+  int listener_ = -1;
+  std::atomic<uint64_t> rate_{0};
+  std::atomic<bool> stop_{false};
+  std::vector<std::thread> threads_;
+  std::vector<int> sockets_;
+  std::mutex mu_;
+};
+
+// A WebSocket server on 127.0.0.1 (a free port) that answers one opening handshake, then
+// for `duration` sends pings with `payload` bytes as fast as it can, reading 1 KB after
+// every 64 of them and answering the pings it finds there: slower than a pong per ping.
+class PingFlooder {
+ public:
+  PingFlooder(std::chrono::milliseconds duration, size_t payload);
+  ~PingFlooder();
+  uint16_t Port() const { return port_; }
+  uint64_t PingsSent() const { return sent_; }
+
+ private:
+  void Serve(std::chrono::milliseconds duration, size_t payload);
+
+  uint16_t port_ = 0;
+  int listener_ = -1;
+  std::atomic<uint64_t> sent_{0};
+  std::thread thread_;
+};
 
 }  // namespace linktest
