@@ -38,6 +38,23 @@ uint64_t TextLength(int fd, uint64_t start, uint64_t size) {
   return 0;
 }
 
+// Reserves file space from `offset` for pending text: `want` bytes when the disk has them,
+// else the largest piece, by halves down to one byte, that it takes, so a nearly full disk
+// still takes what fits. The bytes reserved; 0, with the error in `*error`, when not even
+// one byte fits (two attempts, not one per halving, for each line while the disk is full).
+uint64_t Reserve(int fd, uint64_t offset, uint64_t want, int* error) {
+  auto reserve = [&](uint64_t n) {
+    return posix_fallocate(fd, static_cast<off_t>(offset), static_cast<off_t>(n));
+  };
+  *error = reserve(want);
+  if (*error == 0) return want;
+  if (want == 1 || reserve(1) != 0) return 0;
+  for (uint64_t piece = want / 2; piece > 1; piece /= 2) {
+    if (reserve(piece) == 0) return piece;
+  }
+  return 1;
+}
+
 // Owns `fd`: the last holder closes it.
 std::shared_ptr<const int> ShareDescriptor(int fd) {
   return std::shared_ptr<const int>(new int(fd), [](const int* d) {
@@ -112,16 +129,45 @@ void LogManager::Write(Form form, const std::string& body) {
   {
     std::lock_guard<std::mutex> lock(mutex);
     FlushStream();
-    if (form != Form::kRaw && TShowThread.load(std::memory_order_relaxed)) {
-      text += "(" + ThreadStamp() + ")";
-    }
-    if (form == Form::kStamped) text += "[" + TimeStamp() + "] ";
-    if (form == Form::kContinued) text.append(TIndentSize, ' ');
+    text += Prefix(form);
     text += body;
     if (form != Form::kRaw) text += '\n';
     if (FlushText()) sync = descriptor;
+    DropOldestLines();
   }
   if (sync != nullptr) SyncFile(*sync);
+}
+
+// What a line of `form` starts with: the thread number when shown, then the time stamp or
+// the continuation indent. Used under `mutex`.
+std::string LogManager::Prefix(Form form) {
+  if (form == Form::kRaw) return std::string();
+  std::string prefix;
+  if (TShowThread.load(std::memory_order_relaxed)) prefix = "(" + ThreadStamp() + ")";
+  if (form == Form::kStamped) return prefix + "[" + TimeStamp() + "] ";
+  return prefix + std::string(TIndentSize, ' ');
+}
+
+// Keeps the pending text within `pendingLimit` by dropping its oldest whole lines, down to
+// three quarters of the limit: a log that cannot write then moves its text once per quarter
+// of the limit, not once per line.
+void LogManager::DropOldestLines() {
+  if (text.size() <= pendingLimit) return;
+  const size_t keep = pendingLimit - pendingLimit / 4;
+  const size_t newline = text.find('\n', text.size() - keep - 1);
+  const size_t cut = newline == std::string::npos ? text.size() : newline + 1;
+  droppedLines += static_cast<uint64_t>(std::count(text.begin(), text.begin() + cut, '\n'));
+  if (text[cut - 1] != '\n') ++droppedLines;  // all of it went, a line without its end too
+  text.erase(0, cut);
+}
+
+// The line that says how many lines were dropped, to be written at `offset`, where the
+// file's text may end inside a line (raw text, or a line written in part).
+std::string LogManager::DroppedNotice(int fd, uint64_t offset) {
+  char last = '\n';
+  if (writeOffset > 0 && pread(fd, &last, 1, static_cast<off_t>(offset - 1)) != 1) last = '\n';
+  return (last == '\n' ? "" : "\n") + Prefix(Form::kStamped) + std::to_string(droppedLines) +
+         " log lines were dropped while the log file could not be written\n";
 }
 
 void LogManager::FlushStream() {
@@ -139,30 +185,44 @@ bool LogManager::FlushText() {
     ReportFailure(errno);
     return false;
   }
-  const uint64_t size = static_cast<uint64_t>(status.st_size);
+  uint64_t size = static_cast<uint64_t>(status.st_size);
   // Cut by another program (copy-and-truncate rotation): carry on at its new end.
   if (size < base + writeOffset) writeOffset = size > base ? size - base : 0;
-  if (base + writeOffset + text.size() > size) {
-    // Reserved, not merely extended: a full disk says so here, before any byte is written.
-    uint64_t growth = std::max<uint64_t>(text.size(), growthStep);
-    int error = posix_fallocate(fd, static_cast<off_t>(base + writeOffset), static_cast<off_t>(growth));
-    if (error != 0) {
-      ReportFailure(error);
-      return false;  // the text stays pending; the next line tries again
+  bool wrote = false;
+  while (!text.empty()) {
+    const uint64_t offset = base + writeOffset;
+    uint64_t room = size > offset ? size - offset : 0;  // reserved earlier, past the text
+    if (room < text.size()) {
+      // Reserved, not merely extended: a full disk says so here, before any byte is written.
+      int error = 0;
+      room = std::max(room, Reserve(fd, offset, std::max<uint64_t>(text.size(), growthStep), &error));
+      if (room == 0) {
+        ReportFailure(error);
+        break;  // the text stays pending; the next line tries again
+      }
+      size = std::max(size, offset + room);
     }
+    if (droppedLines > 0) {
+      text.insert(0, DroppedNotice(fd, offset));
+      droppedLines = 0;
+      continue;  // the notice may need more room
+    }
+    uint64_t written = WriteTextAt(fd, offset, std::min<uint64_t>(room, text.size()));
+    if (written == 0) break;
+    writeOffset += written;
+    text.erase(0, written);
+    wrote = true;
   }
-  uint64_t written = WriteTextAt(fd, base + writeOffset);
-  writeOffset += written;
-  text.erase(0, written);
   if (text.empty()) failing = false;
-  return written > 0;
+  return wrote;
 }
 
-// Writes as much of the pending text as the file takes at `offset`; the bytes written.
-uint64_t LogManager::WriteTextAt(int fd, uint64_t offset) {
+// Writes the first `size` bytes of the pending text at `offset` as far as the file takes
+// them; the bytes written.
+uint64_t LogManager::WriteTextAt(int fd, uint64_t offset, uint64_t size) {
   uint64_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(offset + done));
+  while (done < size) {
+    ssize_t n = pwrite(fd, text.data() + done, size - done, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       ReportFailure(n < 0 ? errno : ENOSPC);
@@ -178,8 +238,10 @@ uint64_t LogManager::WriteTextAt(int fd, uint64_t offset) {
 void LogManager::ReportFailure(int error) {
   if (failing) return;
   failing = true;
-  std::fprintf(stderr, "Log file %s cannot be written (%s): its lines are kept until it can\n",
-               path.c_str(), std::strerror(error));
+  std::fprintf(stderr,
+               "Log file %s cannot be written (%s): its lines are kept until it can, the oldest "
+               "dropped past %llu bytes\n",
+               path.c_str(), std::strerror(error), static_cast<unsigned long long>(pendingLimit));
 }
 
 // Lines are written through the descriptor, so syncing it makes them durable.

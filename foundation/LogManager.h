@@ -28,9 +28,11 @@
 // space reserved beforehand (never through a map, which faults when the disk is full or
 // another program cuts the file). Text written before a successful Init, or while the file
 // cannot take it (a full disk, a file made immutable), stays pending in memory and reaches
-// the file with the next line that can be written; the first failure of a run of them is
-// said once on standard error. A file cut by another program (copy-and-truncate rotation)
-// is continued at its new end.
+// the file with the next line that can be written, as much of it as the disk has room for;
+// the first failure of a run of them is said once on standard error. Pending text is kept
+// within `pendingLimit`: past it the oldest whole lines are dropped, and the file gets one
+// line saying how many as soon as it takes text again. A file cut by another program
+// (copy-and-truncate rotation) is continued at its new end.
 //
 // Between lines the file may be longer than its text, with zeros past it; Close (run at
 // exit by the destructor) cuts that tail off, and Init in mode 'a' recovers the length of
@@ -53,6 +55,8 @@ class LogManager {
   uint64_t signature = 0;          // bytes of byte-order signature before the text (mode 'a')
   uint64_t writeOffset = 0;        // bytes after the signature that hold log text
   uint64_t growthStep = 1024;      // the file grows by at least this much
+  uint64_t pendingLimit = 4 << 20; // pending text past this loses its oldest lines
+  uint64_t droppedLines = 0;       // lines dropped from the pending text, not yet said
   bool failing = false;            // the file refused text; said on standard error
 
   LogManager() = default;
@@ -99,8 +103,11 @@ class LogManager {
  private:
   enum class Form { kStamped, kContinued, kRaw };
   void Write(Form form, const std::string& text);
+  static std::string Prefix(Form form);
+  void DropOldestLines();
+  std::string DroppedNotice(int fd, uint64_t offset);
   int OpenFile(char mode);
-  uint64_t WriteTextAt(int fd, uint64_t offset);
+  uint64_t WriteTextAt(int fd, uint64_t offset, uint64_t size);
   void ReportFailure(int error);
   static void SyncFile(int fd);
   void CloseFile();

@@ -14,12 +14,18 @@ namespace AppCore {
 
 namespace {
 
-// Cuts the file at `fd` (`current` bytes long) to `length` bytes or extends it with zeros.
-// An extension reserves its blocks: a write through the map into a page the file system
-// cannot back (a full disk) raises SIGBUS, where posix_fallocate reports ENOSPC now.
-bool SetLength(int fd, uint64_t current, uint64_t length) {
+// Cuts the file at `fd` to `length` bytes or extends it with zeros. An extension reserves
+// its blocks: a write through the map into a page the file system cannot back (a full disk)
+// raises SIGBUS, where posix_fallocate reports ENOSPC now. Only the added bytes are
+// reserved: the file's own were reserved when it grew to them, and reserving them again
+// costs time that grows with the file on every append.
+bool SetLength(int fd, uint64_t length) {
+  struct stat status {};
+  if (fstat(fd, &status) != 0) return false;
+  const uint64_t current = static_cast<uint64_t>(status.st_size);
   if (length < current) return ftruncate(fd, static_cast<off_t>(length)) == 0;
-  int error = posix_fallocate(fd, 0, static_cast<off_t>(length));
+  if (length == current) return true;
+  int error = posix_fallocate(fd, static_cast<off_t>(current), static_cast<off_t>(length - current));
   errno = error;
   return error == 0;
 }
@@ -172,7 +178,7 @@ bool MMFile::ResizeFile(unsigned long n) {
   if (access != "w") return false;
   if (n == fileSize) return true;
   if (n == 0) return NewFile(std::string(path), 1);
-  if (!SetLength(fd, static_cast<uint64_t>(fileStat.st_size), n + signature)) {
+  if (!SetLength(fd, n + signature)) {
     std::perror("MMFile - ftruncate failed with error");
     return false;
   }

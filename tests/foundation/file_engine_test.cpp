@@ -1,5 +1,6 @@
 #include "foundation/FileEngine.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -350,6 +351,31 @@ TEST(MMFileTest, ResizeThatMovesTheMappingKeepsAndWritesBytes) {
   FileEngine reader(true);
   ASSERT_TRUE(reader.OpenFile(path, "r"));
   EXPECT_EQ(View(reader), model);
+}
+
+// Growth reserves the added bytes only, not the whole file again (a cost that would grow with
+// the file on every append): a hole that another program left in the file stays a hole.
+TEST(MMFileTest, GrowthReservesOnlyTheAddedBytes) {
+  TempDir dir;
+  const std::string path = dir.File("sparse");
+  const uint64_t kHole = 16 << 20;
+  {
+    int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pwrite(fd, "x", 1, static_cast<off_t>(kHole)), 1);
+    close(fd);
+  }
+  struct stat before {};
+  ASSERT_EQ(stat(path.c_str(), &before), 0);
+  if (static_cast<uint64_t>(before.st_blocks) * 512 >= kHole) GTEST_SKIP() << "no holes on this file system";
+  AppCore::MMFile f;
+  ASSERT_TRUE(f.OpenFile(path, "w"));
+  ASSERT_TRUE(f.ResizeFile(kHole + 1 + 8192));
+  struct stat after {};
+  ASSERT_EQ(stat(path.c_str(), &after), 0);
+  EXPECT_EQ(static_cast<uint64_t>(after.st_size), kHole + 1 + 8192);
+  EXPECT_LT(static_cast<uint64_t>(after.st_blocks - before.st_blocks) * 512, 1u << 20);
+  EXPECT_EQ(f.view[kHole], 'x');
 }
 
 // The stdio resize keeps what lies outside the view, writes the view's changes, and puts

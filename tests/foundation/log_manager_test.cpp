@@ -394,32 +394,60 @@ TEST_F(LogManagerTest, ThreadNumbersAreStable) {
   EXPECT_EQ(LogManager::ThreadStamp(), me);
 }
 
-// When the file cannot grow, the line stays pending (nothing is written past the space the
-// file has), standard error hears of it once, and the lines reach the file, in order, once
-// growth works again. A file cut by another program is continued at its new end.
+// When the file cannot grow, what fits is written and the rest stays pending (nothing is
+// written past the space the file has); standard error hears of it once. Room for less than
+// all of it takes what fits. Past the pending limit the oldest whole lines go, down to three
+// quarters of the limit, and once the file takes text again one line says how many went
+// before the lines that follow them. A file cut by another program is continued at its new end.
 TEST_F(LogManagerTest, LinesStayPendingWhileTheFileCannotGrow) {
+  auto line = [](int i) {  // 100 bytes
+    std::string head = "line " + std::to_string(100 + i) + " ";
+    return head + std::string(99 - head.size(), '.') + "\n";
+  };
+  auto lines = [&](int from, int to) {
+    std::string all;
+    for (int i = from; i < to; ++i) all += line(i);
+    return all;
+  };
   LogManager log;
+  log.pendingLimit = 1000;
   Init(log, dir.Path(), "full.log", 'w');
-  log += std::string(1000, 'a');
+  log += std::string(1000, 'a');  // the file holds 1024 bytes
   signal(SIGXFSZ, SIG_IGN);
   rlimit old{};
   getrlimit(RLIMIT_FSIZE, &old);
-  rlimit limited = old;
-  limited.rlim_cur = 1500;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  auto limitFileSize = [&old](rlim_t bytes) {
+    rlimit limited = old;
+    limited.rlim_cur = bytes;
+    return setrlimit(RLIMIT_FSIZE, &limited) == 0;
+  };
+  ASSERT_TRUE(limitFileSize(1024));
   testing::internal::CaptureStderr();
-  log += std::string(100, 'b');  // needs 2024 bytes
-  log += std::string(10, 'c');
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+  for (int i = 0; i < 5; ++i) log += line(i);
+  const std::string written = std::string(1000, 'a') + lines(0, 3);
+  EXPECT_EQ(log.GetLogString(), written.substr(0, 1024));
+  EXPECT_EQ(log.text, lines(0, 5).substr(24));
+  ASSERT_TRUE(limitFileSize(1300));  // room for 276 of the 476 pending bytes
+  log += line(5);
+  EXPECT_EQ(log.GetLogString(), written);
+  EXPECT_EQ(log.text, lines(3, 6));
+  for (int i = 6; i < 14; ++i) log += line(i);  // 1100 bytes pending: lines 3 to 6 go
+  EXPECT_EQ(log.text, lines(7, 14));
+  EXPECT_EQ(log.droppedLines, 4u);
+  ASSERT_TRUE(limitFileSize(old.rlim_cur));
   std::string errors = testing::internal::GetCapturedStderr();
   const std::string failing = "Log file " + dir.File("full.log") + " cannot be written";
   EXPECT_EQ(errors.find(failing), 0u) << errors;
   EXPECT_EQ(errors.find(failing, 1), std::string::npos) << errors;
-  EXPECT_EQ(log.GetLogString(), std::string(1000, 'a'));
-  EXPECT_EQ(log.text, std::string(100, 'b') + std::string(10, 'c'));
-  log += "d";
-  EXPECT_EQ(log.GetLogString(),
-            std::string(1000, 'a') + std::string(100, 'b') + std::string(10, 'c') + "d");
+  log += line(14);
+  std::string text = log.GetLogString();
+  ASSERT_EQ(text.substr(0, written.size()), written);
+  text.erase(0, written.size());
+  size_t end = text.find('\n');
+  EXPECT_EQ(StampedBody(text.substr(0, end)),
+            "4 log lines were dropped while the log file could not be written");
+  EXPECT_EQ(text.substr(end + 1), lines(7, 15));
+  EXPECT_EQ(log.text, "");
 
   ASSERT_EQ(truncate(dir.File("full.log").c_str(), 0), 0);
   log += "after the cut";
