@@ -56,7 +56,7 @@ int OpenRegularFile(const std::string& path, int flags);
 // time changed while it was read (EAGAIN: a later read may succeed).
 bool ReadWholeFile(const std::string& path, CharBuffer& out);
 
-// What stat(2) tells of the version of a file: replacing, rewriting, cutting, growing or
+// What fstat(2) tells of the version of a file: replacing, rewriting, cutting, growing or
 // touching the file, or changing its permissions, gives another version, except that two
 // changes within one tick of the file system's clock may leave every field equal. Times
 // in nanoseconds since 1970.
@@ -68,7 +68,6 @@ struct FileVersion {
   int64_t changed = 0;
 
   bool operator==(const FileVersion& other) const;
-  bool operator!=(const FileVersion& other) const { return !(*this == other); }
 };
 
 // The version of the regular file at `path`, taken from the file opened as OpenRegularFile

@@ -17,8 +17,8 @@ const MiniFrad* SampleImage::Load(const std::string& path) {
   const int64_t now = WallClockNs();
   AppCore::FileVersion current;
   const bool known = AppCore::GetFileVersion(path, current);
-  // A change after readTime stamps the file with a time at or after it, so a version read a
-  // second after its last change cannot hide one.
+  // A change after readTime stamps the file with that time or later (less a tick of the file
+  // system's clock), so a version read a second after its last change cannot hide one.
   if (known && kept && current == version &&
       std::max(version.modified, version.changed) <= readTime - kSettleNs) {
     return &table;

@@ -1,7 +1,8 @@
 #pragma once
 
 // SampleImage: the replay stream's sample table as last read from its file, kept while the
-// file is unchanged, so that a sample costs one stat(2) instead of a read of the whole file.
+// file is unchanged, so that a sample costs an open and fstat(2) of the file instead of a
+// read of the whole file.
 //
 // The file counts as unchanged while it shows the version (device, inode, size, modification
 // and change times) it had when the image was read, and that read began at least a second
