@@ -41,7 +41,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     std::printf("\nns per %s and ratio to the anchor:\n", unit_.c_str());
     for (const auto& [name, anchor] : pairs_) {
       if (!perUnit_.count(name) || !perUnit_.count(anchor)) continue;
-      std::printf("  %-32s %10.1f ns/%s  anchor %-24s %8.1f ns/%s  ratio %.2f\n", name.c_str(),
+      std::printf("  %-32s %10.1f ns/%s  anchor %-24s %8.1f ns/%s  ratio %.3g\n", name.c_str(),
                   perUnit_[name], unit_.c_str(), anchor.c_str(), perUnit_[anchor], unit_.c_str(),
                   perUnit_[name] / perUnit_[anchor]);
     }

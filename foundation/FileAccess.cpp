@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -119,6 +120,43 @@ bool ReadWholeFile(const std::string& path, CharBuffer& out) {
   errno = error;
   if (read) out = std::move(bytes);
   return read;
+}
+
+bool FileVersion::operator==(const FileVersion& other) const {
+  return device == other.device && inode == other.inode && size == other.size &&
+         modified == other.modified && changed == other.changed;
+}
+
+namespace {
+
+// A file time in nanoseconds since 1970; times set beyond what 64 bits hold (before 1678 or
+// after 2262, which only a deliberate touch gives) are held at those limits.
+int64_t Nanoseconds(const struct timespec& time) {
+  constexpr int64_t kNs = 1000000000;
+  constexpr int64_t kLimit = INT64_MAX / kNs - 1;
+  const int64_t seconds = std::max<int64_t>(std::min<int64_t>(time.tv_sec, kLimit), -kLimit);
+  return seconds * kNs + time.tv_nsec;
+}
+
+}  // namespace
+
+bool GetFileVersion(const std::string& path, FileVersion& out) {
+  int fd = OpenRegularFile(path, O_RDONLY);
+  if (fd < 0) return false;
+  struct stat status {};
+  const bool known = fstat(fd, &status) == 0;
+  const int error = errno;
+  close(fd);
+  if (!known) {
+    errno = error;
+    return false;
+  }
+  out.device = static_cast<uint64_t>(status.st_dev);
+  out.inode = static_cast<uint64_t>(status.st_ino);
+  out.size = static_cast<uint64_t>(status.st_size);
+  out.modified = Nanoseconds(status.st_mtim);
+  out.changed = Nanoseconds(status.st_ctim);
+  return true;
 }
 
 }  // namespace AppCore

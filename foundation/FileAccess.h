@@ -56,4 +56,23 @@ int OpenRegularFile(const std::string& path, int flags);
 // time changed while it was read (EAGAIN: a later read may succeed).
 bool ReadWholeFile(const std::string& path, CharBuffer& out);
 
+// What fstat(2) tells of the version of a file: replacing, rewriting, cutting, growing or
+// touching the file, or changing its permissions, gives another version, except that two
+// changes within one tick of the file system's clock may leave every field equal. Times
+// in nanoseconds since 1970.
+struct FileVersion {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint64_t size = 0;
+  int64_t modified = 0;
+  int64_t changed = 0;
+
+  bool operator==(const FileVersion& other) const;
+};
+
+// The version of the regular file at `path`, taken from the file opened as OpenRegularFile
+// opens it: on a network file system an open checks the file with the server, where a stat
+// by path may answer from a cache. False, errno set, when it cannot be opened or examined.
+bool GetFileVersion(const std::string& path, FileVersion& out);
+
 }  // namespace AppCore

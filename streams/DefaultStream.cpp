@@ -6,7 +6,6 @@
 #include <ctime>
 
 #include "foundation/LogManager.h"
-#include "record/ByteStream.h"
 #include "service/ConfigParser.h"
 #include "service/TvxClient.h"
 #include "table/MiniFrad.h"
@@ -60,23 +59,19 @@ bool DefaultStream::ReadKeys() {
   return true;
 }
 
-bool DefaultStream::LoadSample(ByteStream& bs, MiniFrad& frad) const {
-  return bs.Read(samplePath) && frad.Load(&bs, true);
-}
-
 bool DefaultStream::Init() {
   LogManager::Global << "Initializing Default Stream: " + name;
   if (RouteCount() == 0 || !ReadKeys()) return false;
   const std::string failed = "Failed to initialize " + name + " - ";
   int64_t rows = 0;
   {
-    ByteStream bs(true);
-    MiniFrad frad;  // a view of bs: goes first
-    if (!LoadSample(bs, frad)) {
+    SampleImage probe;  // released here: the samples read the file again
+    const MiniFrad* table = probe.Load(samplePath);
+    if (table == nullptr) {
       LogManager::Global << failed + "could not load the sample Ostrel";
       return false;
     }
-    rows = frad.NbRows;
+    rows = table->NbRows;
   }
   if (rows <= 0) {
     LogManager::Global << failed + "sample Ostrel has no data";
@@ -92,17 +87,16 @@ bool DefaultStream::Init() {
 
 void DefaultStream::ExecSample() {
   const uint64_t row = method == 1 ? sampleCounter.load() : rowDistribution(generator);
-  ByteStream bs(true);
-  MiniFrad frad;
-  if (!LoadSample(bs, frad)) {
+  const MiniFrad* table = sample.Load(samplePath);
+  if (table == nullptr) {
     uint64_t folded = 0;
     if (sampleFailureLog.Due(&folded)) {
       LogManager::Global << "Failed to load the sample Ostrel of " + name + ": " + samplePath +
                                 LogThrottle::Folded(folded);
     }
-  } else if (row < static_cast<uint64_t>(frad.NbRows)) {
-    std::vector<std::string> texts(static_cast<size_t>(frad.NbCols));
-    for (int64_t c = 0; c < frad.NbCols; ++c) frad.ToString(c, static_cast<int64_t>(row), texts[c]);
+  } else if (row < static_cast<uint64_t>(table->NbRows)) {
+    std::vector<std::string> texts(static_cast<size_t>(table->NbCols));
+    for (int64_t c = 0; c < table->NbCols; ++c) table->ToString(c, static_cast<int64_t>(row), texts[c]);
     const RouteDef& route = definition->routes[0];
     WSOCK->UpdateTarget(route.alias, route.dbName, route.tableName, texts);
   }

@@ -4,8 +4,9 @@
 // file into the target of the stream's first route: once per sample period one row, in row
 // order or at random, goes to the target as texts (TvxClient::UpdateTarget); after `reset
 // count` samples the target is reset (the data server gets the clear message) and the count
-// starts again. The sample file is read anew for every sample, so a file replaced between
-// samples is replayed in its new form.
+// starts again. Each sample takes its row from the sample file as it stands: the image read
+// last is kept while the file is unchanged (SampleImage), and a file replaced or rewritten
+// between samples is read again and replayed in its new form.
 //
 // Keys, from the INPUT of route 0 (JSON strings): "SAMPLE_OSTREL" (required, the sample
 // file), "SAMPLE_RATE" (period in ms, default 5, at most kMaxSampleRate), "RESET_COUNT"
@@ -25,9 +26,7 @@
 
 #include "service/StreamBase.h"
 #include "foundation/LogThrottle.h"
-
-class MiniFrad;
-class ByteStream;
+#include "streams/SampleImage.h"
 
 class DefaultStream : public virtual StreamBase {
  public:
@@ -54,9 +53,10 @@ class DefaultStream : public virtual StreamBase {
   // below the reset count, else a reset of route 0 with the counter back to 0. Takes the
   // mutex.
   void RunPeriod();
-  // Takes one sample: reads the sample file, sends the chosen row to the target of route 0
-  // (nothing when the file does not load or the row is not in it, logged at most once per
-  // second), and advances the counter in every case. Caller holds `mutex`.
+  // Takes one sample: sends the chosen row of the sample file (read again only when it
+  // changed) to the target of route 0 (nothing when the file does not load or the row is
+  // not in it, logged at most once per second), and advances the counter in every case.
+  // Caller holds `mutex`.
   void ExecSample();
 
   // Logs "New Sample Rate: <1000 / rate>FPS".
@@ -69,10 +69,9 @@ class DefaultStream : public virtual StreamBase {
   std::atomic<uint64_t> sampleCounter{0};
   std::atomic<uint64_t> sampleRate{5};  // ms
   int32_t method = 0;                   // 1 ordered, 0 random
+  SampleImage sample;                   // the sample file as last read; under `mutex`
 
  private:
-  // Reads the sample file into `bs` (read-only) and its table into `frad` as a view.
-  bool LoadSample(ByteStream& bs, MiniFrad& frad) const;
   bool ReadKeys();
 
   LogThrottle sampleFailureLog{std::chrono::seconds(1)};

@@ -2,10 +2,13 @@
 // and Init failures, ordered and random replay with resets, console words, a sample file
 // replaced or removed between samples, and the stream on its own thread.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -232,6 +235,69 @@ TEST_F(DefaultStreamTest, SampleFileReplacedShrunkOrRemovedBetweenSamples) {
   stream->RunPeriod();  // the counter reached the reset count
   stream->RunPeriod();
   EXPECT_EQ(TargetRows("t"), Rows{Expected(0, " v3")});
+}
+
+// The sample image read last is kept while the file shows the version it was read from and
+// that read began a second or more after the file's last change; any other version, or a
+// read so soon after a change that a second rewrite in the same clock tick could have left
+// every field equal, makes the next sample read the file again. A file that is gone drops
+// the image.
+TEST_F(DefaultStreamTest, SampleImageIsReadAgainOnlyWhenTheFileMayHaveChanged) {
+  const std::string path = dir.File("sample.ostrel");
+  auto setTimes = [&](int64_t shift) {
+    AppCore::FileVersion v;
+    ASSERT_TRUE(AppCore::GetFileVersion(path, v));
+    const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(v.modified / 1000000000 + shift), 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  };
+  // Rewritten in place with as many bytes, then the version read is made the new one: as
+  // if both writes had fallen in one tick of the file system's clock.
+  auto sameVersionRewrite = [&](DefaultStream& stream) {
+    testsupport::WriteFileBytes(path, testsupport::ReadFileBytes(dir.File("v2.ostrel")));
+    ASSERT_TRUE(AppCore::GetFileVersion(path, stream.sample.version));
+  };
+  struct Case {
+    std::string what;
+    int64_t readAfterChange;  // ns from the file's last change to the start of the read
+    std::function<void(DefaultStream&)> change;
+    std::string rowTag;  // of the row sent next ("-" none)
+    bool readAgain;
+  };
+  const int64_t settled = SampleImage::kSettleNs;
+  const std::vector<Case> cases = {
+      {"unchanged", settled, [](DefaultStream&) {}, "", false},
+      {"unchanged, read within a second of a change", settled - 1, [](DefaultStream&) {}, "", true},
+      {"replaced", settled, [&](DefaultStream&) { WriteSample("sample.ostrel", 3, "*2"); }, "*2", true},
+      {"grown in place", settled, [&](DefaultStream&) {
+         testsupport::WriteFileBytes(path, testsupport::ReadFileBytes(dir.File("v3.ostrel"))); }, "*33", true},
+      {"modification time set back", settled, [&](DefaultStream&) { setTimes(-3600); }, "", true},
+      {"same version, read within a second of a change", settled - 1, sameVersionRewrite, "*2", true},
+      {"same version, read a second after the change", settled, sameVersionRewrite, "", false},
+      {"removed", settled, [&](DefaultStream&) { std::filesystem::remove(path); }, "-", true},
+  };
+  WriteSample("v2.ostrel", 3, "*2");
+  WriteSample("v3.ostrel", 3, "*33");
+  for (const Case& c : cases) {
+    WriteSample("sample.ostrel", 3);
+    auto stream = Make(R"("METHOD":"ORDERED")");
+    ASSERT_TRUE(stream->Init());
+    stream->RunPeriod();
+    ASSERT_TRUE(stream->sample.kept) << c.what;
+    SampleImage& image = stream->sample;
+    c.change(*stream);
+    image.readTime = std::max(image.version.modified, image.version.changed) + c.readAfterChange;
+    const int64_t readTime = image.readTime;
+    stream->RunPeriod();
+    EXPECT_EQ(image.readTime != readTime, c.readAgain) << c.what;
+    if (c.rowTag == "-") {
+      EXPECT_EQ(TargetRows("t"), Rows{Expected(0)}) << c.what;
+      EXPECT_FALSE(image.kept);
+      EXPECT_EQ(image.container.buffer.size, 0u) << c.what;
+    } else {
+      EXPECT_EQ(TargetRows("t"), (Rows{Expected(0), Expected(1, c.rowTag)})) << c.what;
+    }
+    client.ResetTarget("al", "db", "t");
+  }
 }
 
 TEST_F(DefaultStreamTest, RunsOnItsThreadAndQuitsAtOnce) {
