@@ -20,7 +20,9 @@
 // bytes of the texts in use) follow the tight layout only in modes 2 and 3, or in mode 1
 // after an operation other than IncreaseRows, AddRow and DropFirstRows changed the table.
 // Images (AddToByteStream and every operation built on it) and copies always hold the tight
-// layout, texts packed in column order.
+// layout, texts packed in column order; only the texts of rows dropped by DecreaseRows stay
+// behind their columns' texts, unreferenced, as in every store, until the heap table's next
+// append or row deletion packs its texts again.
 //
 // Storage modes (Mode): 0 none; 1 heap (TileBuf, MintBuf); 2 the values of the buffer records
 // "cTile" and "cMint" of a record container (Stream, not owned, or a container that was only
@@ -156,6 +158,8 @@ class MiniFrad {
   // modes resize their store to the exact size. False for a schema without cells (only
   // DROP and NULL columns): rows of such a table would not validate, load or send.
   bool IncreaseRows(int64_t n);
+  // Drops the last n rows (every row when n >= NbRows). The text block keeps its size and
+  // bytes: the dropped rows' texts stay in it, unreferenced.
   bool DecreaseRows(int64_t n);
   bool DeleteAllRows();
   // Indices out of range are ignored.

@@ -155,8 +155,8 @@ bool MiniFrad::DecreaseRows(int64_t n) {
     // Shrinking cannot fail in any store that grew to the old size.
     ResizeCTile(static_cast<uint64_t>(NbRows) * RowStride);
   }
-  // A heap table gives back the bytes of the dropped texts, as its images leave them out.
-  if (Mode == 1) PackTexts();
+  // The text block keeps its size in every store: the dropped rows' texts stay, unreferenced,
+  // at the ends of their columns' blocks.
   SyncByteStream();
   return true;
 }
