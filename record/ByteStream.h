@@ -292,10 +292,11 @@ class ByteStream {
   // Every record by LogRecord, in record order; nested containers indented by 4 more.
   void LogRecords(int indent = 0, bool oneLine = false) const;
   // One record: a header ("key (type) --> " in the one-line form, "Type: ..., Key: ...,
-  // Values Size: ..., Entry Size ...\n" otherwise) and its value; a nested container's
-  // records follow, 64 levels deep at most (then "[deeper levels not shown]"). Nesting of
-  // any depth is walked without recursion and without copying the nested images, so time
-  // and memory stay linear in the image.
+  // Values Size: ..., Entry Size ...\n" otherwise) and its value. A nested record is
+  // followed by the records of the container or stream vector that its key holds in this
+  // container, whatever bytes `record` itself carries, 64 levels deep at most (then
+  // "[deeper levels not shown]"). Nesting of any depth is walked without recursion and
+  // without copying the nested images, so time and memory stay linear in the image.
   void LogRecord(const ByteStreamBuffer& record, int indent, bool oneLine) const;
 
  private:

@@ -124,20 +124,27 @@ void ByteStream::LogRecord(const ByteStreamBuffer& record, int indent, bool oneL
   if (!PrintRecord(record, indent, oneLine)) return;
   // The walk keeps its own stack rather than recursing once per level, and the nested
   // containers view the record's bytes instead of copying the rest of the image each time.
+  // The nested value is the one its key holds in the container that owns the record (this
+  // one at the top, a nested container below it), not the bytes of the record handed in:
+  // only a value of the right kind under that key is shown.
   std::vector<DumpFrame> stack;
-  auto pushNested = [&stack](const ByteStreamBuffer& nested, int at, int depth) {
+  auto pushNested = [&stack](const ByteStream& owner, const ByteStreamBuffer& header, int at,
+                             int depth) {
     if (depth > kDumpDepth) {
       Indent(at + 4);
       std::printf("[deeper levels not shown]\n");
       return;
     }
     std::vector<ByteStream> children;
-    bool labelled = nested.GetType() == dt_stream_vector;
+    bool labelled = header.GetType() == dt_stream_vector;
+    const std::string key = header.GetKey();
     if (labelled) {
-      LoadItems(nested, true, children);
+      if (const ByteStreamBuffer* nested = owner.Find(key, dt_stream_vector)) {
+        LoadItems(*nested, true, children);
+      }
     } else {
       children.emplace_back(true);
-      children.back().LoadStream(nested.GetValue(), nested.GetValueSize());
+      owner.GetStream(key, children.back());  // as read-only views of the owner's bytes
     }
     for (size_t i = children.size(); i-- > 0;) {  // the first child on top
       DumpFrame frame;
@@ -148,7 +155,7 @@ void ByteStream::LogRecord(const ByteStreamBuffer& record, int indent, bool oneL
       stack.push_back(std::move(frame));
     }
   };
-  pushNested(record, indent, 1);
+  pushNested(*this, record, indent, 1);
   while (!stack.empty()) {
     DumpFrame& top = stack.back();
     if (top.label >= 0) {
@@ -162,6 +169,7 @@ void ByteStream::LogRecord(const ByteStreamBuffer& record, int indent, bool oneL
     }
     const ByteStreamBuffer& next = top.view.records[top.next++];
     const int at = top.indent, depth = top.depth + 1;
-    if (PrintRecord(next, at, oneLine)) pushNested(next, at, depth);  // moves `top`, not `next`
+    // pushNested reads `next` and its owner before it pushes, which may move `top`.
+    if (PrintRecord(next, at, oneLine)) pushNested(top.view, next, at, depth);
   }
 }

@@ -20,7 +20,9 @@
 // bytes of the texts in use) follow the tight layout only in modes 2 and 3, or in mode 1
 // after an operation other than IncreaseRows, AddRow and DropFirstRows changed the table.
 // Images (AddToByteStream and every operation built on it) and copies always hold the tight
-// layout, texts packed in column order.
+// layout, texts packed in column order; only the texts of rows dropped by DecreaseRows stay
+// behind their columns' texts, unreferenced, as in every store, until the heap table's next
+// append or row deletion packs its texts again.
 //
 // Storage modes (Mode): 0 none; 1 heap (TileBuf, MintBuf); 2 the values of the buffer records
 // "cTile" and "cMint" of a record container (Stream, not owned, or a container that was only
@@ -156,6 +158,8 @@ class MiniFrad {
   // modes resize their store to the exact size. False for a schema without cells (only
   // DROP and NULL columns): rows of such a table would not validate, load or send.
   bool IncreaseRows(int64_t n);
+  // Drops the last n rows (every row when n >= NbRows). The text block keeps its size and
+  // bytes: the dropped rows' texts stay in it, unreferenced.
   bool DecreaseRows(int64_t n);
   bool DeleteAllRows();
   // Indices out of range are ignored.
@@ -168,7 +172,7 @@ class MiniFrad {
 
   // Checks the invariants of a valid table (counts, strides, block sizes; with deep, every
   // type id and text size and every text reference inside the text block). Texts need not
-  // lie back to back: Load lays out afresh a table whose texts do not.
+  // lie back to back (see Load).
   bool Validate(bool deep) const;
 
   // ---- New tables from existing ones (MiniFradGenerate.cpp) ----
@@ -181,7 +185,10 @@ class MiniFrad {
   static std::vector<int32_t> CombineColSizes(const MiniFrad& a, const MiniFrad& b);
   // The rows of a then b into blocks sized (a.NbRows + b.NbRows) * RowStride and
   // a.cMintSize + b.cMintSize, every byte written (text bytes that no row refers to, left
-  // by dropped rows, become zeros at the end). False when the schemas differ.
+  // by dropped rows, become zeros at the end). False when the schemas differ, or when a
+  // table's texts are not back to back (loaded so and not changed since: see Load), whose
+  // texts need not fit; CombineToMiniFrad and CombineToByteStream lay such a table's texts
+  // out in a copy first.
   static bool Combine(const MiniFrad& a, const MiniFrad& b, char* tile, char* text);
   static MiniFrad CombineToMiniFrad(const MiniFrad& a, const MiniFrad& b,
                                     const std::string& name);
@@ -209,10 +216,14 @@ class MiniFrad {
 
   // ---- Inside a record container (MiniFradStream.cpp; record set in TableRecords.h) ----
   // Replaces the table with the one held by bs. With lock, a read-only view of bs's memory;
-  // without, inside bs when bs is contiguous, else a heap copy. The table is checked before
-  // use; a malformed one is refused (false, table cleared). Texts that are not back to back
-  // in row order per column, or columns whose texts share bytes, are laid out afresh: in a
-  // heap copy (a locked one when lock is set), or inside bs, whose records are rewritten.
+  // without, inside bs when bs is contiguous, else a heap copy. Views and tables inside bs
+  // refer to bs's memory: bs must outlive them. The table is checked before use; a malformed
+  // one is refused (false, table cleared). Load writes nothing, neither bs nor the file bs
+  // maps: texts that are not back to back in row order per column, or columns whose texts
+  // share bytes, are read where they lie (cells, images, copies and Validate take them as
+  // they stand; views and combinations pack them) and laid out afresh, in the table's own
+  // store, by the first change that relies on their layout: AddRow, a heap table's
+  // IncreaseRows, DropFirstRows, DeleteRows, or deleting a text column.
   bool Load(ByteStream* bs, bool lock);
   bool FromByteStream(ByteStream& bs);
   void AddToByteStream(ByteStream& bs, const std::string& name) const;
@@ -308,9 +319,17 @@ class MiniFrad {
   // Texts back to back in row order per column and no byte shared between columns: what
   // the operations that move whole column blocks rely on.
   bool TextsBackToBack() const;
-  // Load's remedy when they are not: the texts laid out afresh, packed in column order, in a
-  // heap copy for a locked table. False (the table unusable) when the store refuses.
+  // Before a change that relies on that layout: the texts of a table loaded without it laid
+  // out afresh, packed in column order, in the table's own store (nothing for other tables).
+  // False, the table unchanged, when the store refuses.
   bool LayOutTextsAfresh();
+  // The text bytes of rows lo..hi - 1 of text column col and, with `offsets` set, their copy
+  // to dst + at, packed in row order, with their new offsets written to `offsets` (hi - lo
+  // cells; dst may be null when there are no bytes). Texts back to back move as one block.
+  uint64_t CopyRowTexts(int64_t col, int64_t lo, int64_t hi, char* dst, uint64_t at,
+                        char* offsets) const;
+  // t, or a copy of t in scratch with its texts laid out afresh when they are scattered.
+  static const MiniFrad& TextsInOrder(const MiniFrad& t, MiniFrad& scratch);
   // The tight images of both blocks into caller memory of cTileSize and cMintSize bytes.
   void CopyImageBlocks(char* tile, char* text) const;
   // The tight images of the blocks of a table holding only rows [first, NbRows), 0 <= first
@@ -348,6 +367,9 @@ class MiniFrad {
   // [start, end) of each column's text region in a heap block laid out with room (NbCols
   // entries, unused for other columns); empty when the text block is packed.
   std::vector<std::pair<uint64_t, uint64_t>> TextRooms;
+  // The texts are not back to back (a table loaded so, or copied from one): each is read
+  // where its cell says until LayOutTextsAfresh.
+  bool ScatteredTexts = false;
 };
 
 // Cell addressing is inline: AddRow and the column walks compute an address per cell.

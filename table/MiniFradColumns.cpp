@@ -104,6 +104,8 @@ bool MiniFrad::DeleteColumns(std::vector<int64_t> indices) {
     textDeleted = textDeleted || IsTextColumn(c);
   }
   if (indices.empty()) return true;
+  // The kept text columns' blocks move as wholes.
+  if (textDeleted && !LayOutTextsAfresh()) return false;
   Tighten();  // the slices below slide at the table's own row count
   if (textDeleted) {
     // Rebuild cMint from the kept text columns' blocks, in column order.

@@ -77,6 +77,7 @@ MiniFrad MiniFrad::GenerateCopy(const std::string& name, const std::string& dir)
   if (!t.ResizeCTile(cTileSize) || !t.ResizeCMint(cMintSize)) return MiniFrad();
   t.NbRows = NbRows;
   CopyImageBlocks(t.cTile, t.cMint);
+  t.ScatteredTexts = ScatteredTexts;  // the bytes are where they were
   return t;
 }
 
@@ -100,8 +101,15 @@ bool MiniFrad::CanCombine(const MiniFrad& a, const MiniFrad& b) {
   return true;
 }
 
+const MiniFrad& MiniFrad::TextsInOrder(const MiniFrad& t, MiniFrad& scratch) {
+  if (!t.ScatteredTexts) return t;
+  scratch = t.GenerateFromMask(std::vector<uint8_t>(static_cast<size_t>(t.NbRows), 1), t.Name, "");
+  return scratch;
+}
+
 bool MiniFrad::Combine(const MiniFrad& a, const MiniFrad& b, char* tile, char* text) {
-  if (!CanCombine(a, b)) return false;
+  // Texts are moved per column block: scattered ones would not fit the caller's block.
+  if (!CanCombine(a, b) || a.ScatteredTexts || b.ScatteredTexts) return false;
   const int64_t rows = a.NbRows + b.NbRows;
   uint64_t at = 0;
   for (int64_t c = 0; c < a.NbCols; ++c) {
@@ -133,8 +141,12 @@ bool MiniFrad::Combine(const MiniFrad& a, const MiniFrad& b, char* tile, char* t
   return true;
 }
 
-MiniFrad MiniFrad::CombineToMiniFrad(const MiniFrad& a, const MiniFrad& b,
+MiniFrad MiniFrad::CombineToMiniFrad(const MiniFrad& first, const MiniFrad& second,
                                      const std::string& name) {
+  MiniFrad scratchA;
+  MiniFrad scratchB;
+  const MiniFrad& a = TextsInOrder(first, scratchA);
+  const MiniFrad& b = TextsInOrder(second, scratchB);
   MiniFrad t;
   t.New(name);
   if (!t.Set(a.NbRows + b.NbRows, a.ColNames, a.ColTypes, CombineColSizes(a, b))) {

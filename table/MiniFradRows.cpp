@@ -109,6 +109,7 @@ bool MiniFrad::IncreaseRows(int64_t n) {
       __builtin_mul_overflow(static_cast<uint64_t>(rows), RowStride, &size)) {
     return false;
   }
+  if (Mode == 1 && !LayOutTextsAfresh()) return false;
   const int64_t oldRows = NbRows;
   if (Mode == 1) {
     // The new rows hold empty texts after the column's last text, so that the texts stay
@@ -156,8 +157,8 @@ bool MiniFrad::DecreaseRows(int64_t n) {
     // Shrinking cannot fail in any store that grew to the old size.
     ResizeCTile(static_cast<uint64_t>(NbRows) * RowStride);
   }
-  // A heap table gives back the bytes of the dropped texts, as its images leave them out.
-  if (Mode == 1) PackTexts();
+  // The text block keeps its size in every store: the dropped rows' texts stay, unreferenced,
+  // at the ends of their columns' blocks.
   SyncByteStream();
   return true;
 }
@@ -166,6 +167,7 @@ bool MiniFrad::DeleteAllRows() {
   if (Locked || !Loaded) return false;
   RowCapacity = RowStart = 0;  // the blocks are emptied whatever their layout
   TextRooms.clear();
+  ScatteredTexts = false;
   NbRows = 0;
   ResizeCTile(0);
   ResizeCMint(0);
@@ -196,6 +198,7 @@ bool MiniFrad::KeepRows(const std::vector<uint8_t>& mask) {
     MemCpy(cTile, kept.cTile, kept.cTileSize);
     MemCpy(cMint, kept.cMint, kept.cMintSize);
   }
+  ScatteredTexts = false;  // laid out afresh in column order
   SyncByteStream();
   return true;
 }
@@ -204,7 +207,7 @@ bool MiniFrad::DropFirstRows(int64_t n) {
   if (Locked || !Loaded) return false;
   if (n <= 0) return true;
   if (n >= NbRows) return DeleteAllRows();
-  if (Mode != 1) {
+  if (Mode != 1 || ScatteredTexts) {  // rewritten, texts laid out afresh
     std::vector<uint8_t> mask(static_cast<size_t>(NbRows), 1);
     std::fill(mask.begin(), mask.begin() + n, 0);
     return KeepRows(mask);

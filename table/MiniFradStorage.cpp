@@ -38,6 +38,7 @@ MiniFrad& MiniFrad::operator=(MiniFrad&& other) noexcept {
   RowCapacity = other.RowCapacity;
   RowStart = other.RowStart;
   TextRooms = std::move(other.TextRooms);
+  ScatteredTexts = other.ScatteredTexts;
   Loaded = other.Loaded;
   Locked = other.Locked;
   DateSpecs = std::move(other.DateSpecs);
@@ -74,6 +75,7 @@ void MiniFrad::Clear() {
   RowStride = 0;
   RowCapacity = RowStart = 0;
   TextRooms.clear();
+  ScatteredTexts = false;
   Loaded = Locked = false;
   Mode = 0;
   TileBuf.Clear();
@@ -326,6 +328,7 @@ bool MiniFrad::Set(int64_t nbRows, std::vector<std::string> names, std::vector<i
   ColSizes = std::move(sizes);
   ColFormat.assign(cols, ColumnFormat());
   SyncMetadata();
+  ScatteredTexts = false;  // the cells are the caller's to write
   uint64_t tileSize = 0;
   if (__builtin_mul_overflow(static_cast<uint64_t>(NbRows), RowStride, &tileSize) ||
       !ResizeCTile(tileSize)) {

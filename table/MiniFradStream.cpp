@@ -105,7 +105,6 @@ bool MiniFrad::Load(ByteStream* bs, bool lock) {
     cTileSize = tileSize;
     cMint = mint;
     cMintSize = mintSize;
-    if (!lock && NbRows == 0) ResizeCTile(0);
   } else {
     Mode = 1;
     TileBuf.Resize(static_cast<unsigned long>(tileSize));
@@ -115,24 +114,19 @@ bool MiniFrad::Load(ByteStream* bs, bool lock) {
     MemCpy(cMint, mint, mintSize);
   }
   SyncMetadata();
-  if (!Validate(true) || (!TextsBackToBack() && !LayOutTextsAfresh())) {
+  if (!Validate(true)) {
     Clear();
     return false;
   }
+  // Texts written elsewhere are read where they lie. Loading writes nothing, neither the
+  // memory a view refers to nor the container (or the file it maps): the first change that
+  // relies on the texts' layout lays them out afresh.
+  ScatteredTexts = !TextsBackToBack();
   return true;
 }
 
 bool MiniFrad::LayOutTextsAfresh() {
-  // A locked table's bytes are the container's: it becomes a locked heap copy instead.
-  const bool locked = Locked;
-  if (locked) {
-    Mode = 1;
-    Stream = nullptr;
-    Locked = false;
-  }
-  const bool done = KeepRows(std::vector<uint8_t>(static_cast<size_t>(NbRows), 1));
-  Locked = locked;
-  return done;
+  return !ScatteredTexts || KeepRows(std::vector<uint8_t>(static_cast<size_t>(NbRows), 1));
 }
 
 bool MiniFrad::FromByteStream(ByteStream& bs) { return Load(&bs, true); }
@@ -204,8 +198,7 @@ void MiniFrad::AddViewToByteStream(int64_t r0, int64_t r1, ByteStream& bs,
   }
   uint64_t textBytes = 0;
   for (int64_t c = 0; c < NbCols; ++c) {
-    const auto range = GetCMintRange(c, lo, hi - 1);
-    textBytes += range.second - range.first;
+    if (IsTextColumn(c)) textBytes += CopyRowTexts(c, lo, hi, nullptr, 0, nullptr);
   }
   // Reserve both records before writing: a reservation may move a contiguous image. A
   // container that refuses them (read-only, or an image that cannot grow) gets no cells:
@@ -224,12 +217,33 @@ void MiniFrad::AddViewToByteStream(int64_t r0, int64_t r1, ByteStream& bs,
       MemCpy(slice, GetCTilePtr(lo, c), static_cast<uint64_t>(ColStride[c]) * rows);
       continue;
     }
-    const auto range = GetCMintRange(c, lo, hi - 1);
-    MemCpy(text + at, cMint + range.first, range.second - range.first);
-    MoveTextOffsets(slice, GetCTilePtr(lo, c, 0), static_cast<uint64_t>(rows), range.first, at);
+    at += CopyRowTexts(c, lo, hi, text, at, slice);
     MemCpy(slice + kTextOffsetBytes * rows, GetCTilePtr(lo, c, 1), kTextLengthBytes * rows);
-    at += range.second - range.first;
   }
+}
+
+uint64_t MiniFrad::CopyRowTexts(int64_t col, int64_t lo, int64_t hi, char* dst, uint64_t at,
+                                char* offsets) const {
+  if (!ScatteredTexts) {  // one block
+    const auto range = GetCMintRange(col, lo, hi - 1);
+    if (offsets != nullptr) {
+      MemCpy(dst + at, cMint + range.first, range.second - range.first);
+      MoveTextOffsets(offsets, GetCTilePtr(lo, col, 0), static_cast<uint64_t>(hi - lo),
+                      range.first, at);
+    }
+    return range.second - range.first;
+  }
+  uint64_t length = 0;
+  for (int64_t r = lo; r < hi; ++r) {
+    uint16_t n = 0;
+    const char* bytes = GetCMintPtr(r, col, n);  // inside cMint: the table validated
+    if (offsets != nullptr) {
+      MemCpy(dst + at + length, bytes, n);
+      StoreCell<uint64_t>(offsets + kTextOffsetBytes * (r - lo), at + length);
+    }
+    length += n;
+  }
+  return length;
 }
 
 ByteStream MiniFrad::GetViewByteStream(int64_t r0, int64_t r1, const std::string& name) const {
@@ -262,6 +276,7 @@ bool MiniFrad::LinkToByteStream(ByteStream& bs, const std::string& name) {
   MintFile.ClearAll();
   Mode = 2;
   Loaded = true;
+  ScatteredTexts = false;  // the caller writes the cells
   if (IsContiguous(bs)) {
     // The table lives in the image from now on and grows through it; the cMint reservation
     // may have moved the cTile record.
@@ -277,9 +292,13 @@ bool MiniFrad::LinkToByteStream(ByteStream& bs, const std::string& name) {
   return true;
 }
 
-bool MiniFrad::CombineToByteStream(ByteStream& bs, const MiniFrad& a, const MiniFrad& b,
+bool MiniFrad::CombineToByteStream(ByteStream& bs, const MiniFrad& first, const MiniFrad& second,
                                    const std::string& name) {
-  if (!CanCombine(a, b)) return false;
+  if (!CanCombine(first, second)) return false;
+  MiniFrad scratchA;
+  MiniFrad scratchB;
+  const MiniFrad& a = TextsInOrder(first, scratchA);
+  const MiniFrad& b = TextsInOrder(second, scratchB);
   MiniFrad t;
   t.NbCols = a.NbCols;
   t.NbRows = a.NbRows + b.NbRows;

@@ -71,7 +71,7 @@ void MiniFrad::ParseCell(int64_t col, int64_t row, const char* text, uint64_t le
 }
 
 bool MiniFrad::AddRow(const std::vector<std::string>& texts) {
-  if (Locked || !Loaded || !HoldsCells()) return false;
+  if (Locked || !Loaded || !HoldsCells() || !LayOutTextsAfresh()) return false;
   const int64_t r = NbRows;
   if (Mode == 1) {
     // Room first: a failed allocation throws with the table as it was.

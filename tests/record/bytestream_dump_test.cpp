@@ -120,6 +120,28 @@ TEST(ByteStreamDump, NestedContainersAndStreamVectors) {
             "        ------------ [1] ------------\n"
             "        Type: dt_string, Key: b, Values Size: 1, Entry Size 11\n"
             "            \"y\"\n");
+  // A record handed in shows the value its key holds in the container that dumps it: another
+  // container's record of the same key prints this one's value, and a key this container
+  // lacks (or holds as another kind) prints the header alone.
+  ByteStream other;
+  ByteStream foreign;
+  foreign.AddString("z", "other");
+  other.AddStream("c", foreign);
+  std::vector<ByteStream> foreignKids;
+  foreignKids.push_back(foreign.GetCopy());
+  other.AddStreamVector("kids", foreignKids);
+  other.AddStream("kids2", foreign);
+  CaptureStdout();
+  for (const char* key : {"c", "kids", "kids2"}) outer.LogRecord(*other.GetRecord(key), 0, true);
+  EXPECT_EQ(GetCapturedStdout(),
+            "c (dt_stream) --> \n"
+            "    n (dt_int32) --> 1\n"
+            "kids (dt_stream_vector) --> \n"
+            "    ------------ [0] ------------\n"
+            "    a (dt_string) --> \"x\"\n"
+            "    ------------ [1] ------------\n"
+            "    b (dt_string) --> \"y\"\n"
+            "kids2 (dt_stream) --> \n");
 }
 
 TEST(ByteStreamDump, LogInfoOfADamagedTypeCode) {

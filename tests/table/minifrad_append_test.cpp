@@ -3,7 +3,9 @@
 // whose blocks are always exactly the table's cells and texts: every cell must agree, and the
 // heap table's images, views, copies and combinations must be those of the file table with
 // its texts packed, across the points where the heap table's room runs out. A table built by
-// appends alone gives the file table's own image.
+// appends alone gives the file table's own image. Rows dropped from the end leave their texts
+// in the text block of every store, so until the heap table packs its texts again (at its
+// next append or row deletion) its image must only read back as the same cells.
 #include <cstring>
 #include <random>
 #include <string>
@@ -90,6 +92,7 @@ class Pair {
       ASSERT_TRUE(heap_.AddRow(texts));
       ASSERT_TRUE(files_.AddRow(texts));
     }
+    textsKept_ = false;
   }
 
   // One random operation other than appending.
@@ -101,12 +104,18 @@ class Pair {
         for (int64_t i = 0; i < 3 && rows > 0; ++i) gone.push_back(static_cast<int64_t>(rng_() % rows));
         ASSERT_TRUE(heap_.DeleteRows(gone));
         ASSERT_TRUE(files_.DeleteRows(gone));
+        textsKept_ = false;
         break;
       }
       case 1: {
         const int64_t n = static_cast<int64_t>(rng_() % 4);
+        const uint64_t heapText = heap_.cMintSize;
+        const uint64_t fileText = files_.cMintSize;
         ASSERT_TRUE(heap_.DecreaseRows(n));
         ASSERT_TRUE(files_.DecreaseRows(n));
+        EXPECT_EQ(heap_.cMintSize, heapText);
+        EXPECT_EQ(files_.cMintSize, fileText);
+        textsKept_ = textsKept_ || n > 0;
         break;
       }
       case 2: {
@@ -130,6 +139,7 @@ class Pair {
         const int64_t n = static_cast<int64_t>(rng_() % (rows / 2 + 2));
         ASSERT_TRUE(heap_.DropFirstRows(n));
         ASSERT_TRUE(files_.DropFirstRows(n));
+        textsKept_ = textsKept_ && n == 0;
         break;
       }
       case 4: {
@@ -144,6 +154,7 @@ class Pair {
         if (rng_() % 4 == 0) {
           ASSERT_TRUE(heap_.DeleteAllRows());
           ASSERT_TRUE(files_.DeleteAllRows());
+          textsKept_ = false;
         }
         break;
     }
@@ -156,9 +167,15 @@ class Pair {
     ASSERT_EQ(heap_.NbCols, files_.NbCols);
     const MiniFrad packed = Packed(files_);
     EXPECT_EQ(heap_.cTileSize, files_.cTileSize);
-    EXPECT_EQ(heap_.cMintSize, packed.cMintSize);
     EXPECT_TRUE(heap_.Validate(true));
-    EXPECT_TRUE(SameImage(heap_.ToByteStream("", ""), packed.ToByteStream("", "")));
+    ByteStream image = heap_.ToByteStream("", "");
+    MiniFrad back;
+    ASSERT_TRUE(back.Load(&image, true));
+    EXPECT_EQ(back.cMintSize, heap_.cMintSize);
+    if (!textsKept_) {
+      EXPECT_EQ(heap_.cMintSize, packed.cMintSize);
+      EXPECT_TRUE(SameImage(image, packed.ToByteStream("", "")));
+    }
     if (appendsOnly) {
       EXPECT_TRUE(SameImage(heap_.ToByteStream("", ""), files_.ToByteStream("", "")));
     }
@@ -171,11 +188,14 @@ class Pair {
     for (int64_t r = 0; r < n; ++r) {
       for (int64_t c = 0; c < heap_.NbCols; ++c) {
         ASSERT_EQ(CellBytes(heap_, r, c), CellBytes(files_, r, c)) << "row " << r << " col " << c;
+        ASSERT_EQ(CellBytes(back, r, c), CellBytes(files_, r, c)) << "image row " << r << " col " << c;
       }
     }
   }
 
+  // Copies and combinations of the heap table with its texts packed.
   void ExpectSameDerivedTables() {
+    if (textsKept_) return;
     const MiniFrad packed = Packed(files_);
     EXPECT_TRUE(SameImage(heap_.GenerateCopy("c", "").ToByteStream("", ""),
                           packed.GenerateCopy("c", "").ToByteStream("", "")));
@@ -200,6 +220,8 @@ class Pair {
   std::vector<RefColumn> cols_;
   MiniFrad heap_;
   MiniFrad files_;
+  // Rows were dropped from the end since the heap table last packed its texts.
+  bool textsKept_ = false;
 };
 
 TEST(MiniFradAppend, EveryRowCountUpToSeveralCapacitiesGivesTheTightImage) {

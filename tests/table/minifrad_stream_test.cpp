@@ -287,8 +287,10 @@ TEST(MiniFradStream, MalformedTablesAreRefused) {
 }
 
 // Layouts other writers may give a table: whatever the texts' places, a table whose every
-// reference lies inside its text block loads, reads as written, and takes rows, locked as a
-// view, as a heap copy and inside a contiguous container (whose records stay in step).
+// reference lies inside its text block loads without a byte written, reads as written (a
+// locked one as a view of the container, whose image it gives back), gives packed views and
+// combinations, and takes rows as a heap copy and inside a contiguous container (whose
+// records stay in step), its texts laid out afresh by its first change.
 TEST(MiniFradStream, TablesWithTextsAnywhereInTheirBlockLoad) {
   Sample s = MakeSample(10, 6);
   const ByteStream good = s.table.ToByteStream("", "");
@@ -348,21 +350,49 @@ TEST(MiniFradStream, TablesWithTextsAnywhereInTheirBlockLoad) {
     MiniFrad view;
     ASSERT_TRUE(view.Load(&spoilt, true));
     EXPECT_TRUE(view.Locked);
-    ExpectSameTable(view, ref, "locked");
+    EXPECT_EQ(view.Mode, 2u);
+    uint64_t size = 0;
+    EXPECT_EQ(view.cMint, spoilt.GetBufferPtr(kKeyMint, size));
+    tablemodel::ExpectSameCells(view, ref, "locked");
+    EXPECT_TRUE(ImageOf(view.ToByteStream("", "")) == ImageOf(spoilt)) << "the image moved texts";
     EXPECT_FALSE(view.AddRow({"1"}));
+    RefTable slice = ref;
+    slice.DropLastRows(1);
+    slice.DeleteRows({0});
+    ByteStream sliceImage = view.GetViewByteStream(1, rows - 1, "v");
+    MiniFrad sliced;
+    ASSERT_TRUE(sliced.Load(&sliceImage, true));
+    ExpectSameTable(sliced, slice, "a view of the rows but the first and last");
+    RefTable twice = ref;
+    for (int64_t r = 0; r < rows; ++r) {
+      std::vector<RefCell> row;
+      for (const RefColumn& col : ref.cols) row.push_back(col.cells[r]);
+      twice.AddRow(row);
+    }
+    ExpectSameTable(MiniFrad::CombineToMiniFrad(view, view, "vv"), twice, "combined");
+    MiniFrad cut;
+    ASSERT_TRUE(cut.Load(&spoilt, false));
+    ASSERT_TRUE(cut.DeleteColumns({8}));
+    ASSERT_TRUE(cut.DropFirstRows(2));
+    RefTable cutRef = ref;
+    cutRef.DeleteColumns({8});
+    cutRef.DeleteRows({0, 1});
+    ExpectSameTable(cut, cutRef, "a text column and the first rows deleted");
     MiniFrad copy;
     ASSERT_TRUE(copy.Load(&spoilt, false));
     EXPECT_EQ(copy.Mode, 1u);
     testsupport::TempDir dir;
     ASSERT_TRUE(spoilt.Save(dir.File("t.bs")));
+    const std::string saved = testsupport::ReadFileBytes(dir.File("t.bs"));
     ByteStream contiguous(false);
     ASSERT_TRUE(contiguous.Open(dir.File("t.bs")));
     MiniFrad inside;
     ASSERT_TRUE(inside.Load(&contiguous, false));
     EXPECT_EQ(inside.Mode, 2u);
+    EXPECT_TRUE(testsupport::ReadFileBytes(dir.File("t.bs")) == saved) << "the load wrote the file";
     RefTable grown;
     for (MiniFrad* t : {&copy, &inside}) {
-      ExpectSameTable(*t, ref, "loaded");
+      tablemodel::ExpectSameCells(*t, ref, "loaded");
       std::mt19937_64 rng(3);
       grown = ref;
       for (int r = 0; r < 20; ++r) tablemodel::AddRandomRow(rng, *t, grown);

@@ -51,6 +51,10 @@ RefCell MissingCell(const RefColumn& col);
 int32_t RandomType(std::mt19937_64& rng);
 
 // Expects `t` to hold exactly the reference (schema, row count, every cell) and to validate.
+void ExpectSameCells(const MiniFrad& t, const RefTable& ref, const std::string& context);
+
+// ExpectSameCells, and each text column's texts back to back in row order with no byte
+// shared between columns: the layout every operation on the table keeps.
 void ExpectSameTable(const MiniFrad& t, const RefTable& ref, const std::string& context);
 
 }  // namespace tablemodel
