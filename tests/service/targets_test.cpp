@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <filesystem>
 #include <random>
 #include <thread>
@@ -386,11 +387,93 @@ TEST_F(TargetsTest, BacklogKeepsTheNewestRowsAndSaysHowManyWentMissing) {
   EXPECT_NE(folded, std::string::npos) << text;
   EXPECT_EQ(text.rfind("dropped"), text.find("dropped", text.find("dropped") + 1)) << text;
 
+  // Open, but holding more than it may unsent: the rows wait as well, and the line says so.
   TvxClient::Status = TvxClient::kOpen;
+  client.unsentBytes = [this] { return client.maxUnsentBytes + 1; };
+  client.UpdateTarget("shop", "db", "sales", {"24", "x", "0"});
+  client.SendTargetUpdates();
+  EXPECT_NE(log.Text().find("Target shop/db/sales: link full, dropped the oldest 1 rows"), std::string::npos)
+      << log.Text();
+  EXPECT_EQ(frames.Count(), 0u);
+
+  client.unsentBytes = nullptr;
   client.SendTargetUpdates();
   std::vector<std::vector<std::string>> rows = SentRows(frames);
   ASSERT_EQ(rows.size(), 5u);
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(rows[i][0], std::to_string(19 + i));
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(rows[i][0], std::to_string(20 + i));
+}
+
+// Against a model: rows stay in their target from their send until the server answers a
+// ping sent after it; each message carries only the rows not sent yet; a lost link sends
+// every unconfirmed row again, first and in order; the backlog cap counts sent rows too.
+TEST_F(TargetsTest, SentRowsWaitForTheServersAnswerAndGoOutAgainAfterALostLink) {
+  RegisterSales();
+  client.maxBacklogRows = 40;
+  client.pingTicket = 1;  // a link that confirms
+  client.pingSink = [this] {
+    ++client.pingTicket;
+    return true;
+  };
+  std::deque<int> table;  // the model: the target's rows by number,
+  size_t sent = 0;        // the first `sent` of them sent and not confirmed,
+  std::deque<std::pair<uint64_t, size_t>> batches;  // in these messages (ticket, rows)
+  auto release = [&] {
+    while (!batches.empty() && batches.front().first <= client.confirmedTicket) {
+      table.erase(table.begin(), table.begin() + static_cast<std::ptrdiff_t>(batches.front().second));
+      sent -= batches.front().second;
+      batches.pop_front();
+    }
+  };
+  std::mt19937 random(7);
+  int next = 0;
+  size_t checked = 0;  // rows of the frames compared so far
+  for (int step = 0; step < 600; ++step) {
+    switch (random() % 8) {
+      case 0: case 1: case 2:
+        for (int i = static_cast<int>(random() % 4); i >= 0; --i) {
+          // Texts of every length up to 20, so that the messages' text offsets move.
+          client.UpdateTarget("shop", "db", "sales",
+                              {std::to_string(next), std::string(random() % 20, static_cast<char>('a' + next % 26)), "1"});
+          table.push_back(next++);
+        }
+        break;
+      case 3: case 4: {
+        client.SendTargetUpdates();
+        release();
+        const std::vector<std::vector<std::string>> rows = SentRows(frames);
+        ASSERT_EQ(rows.size() - checked, table.size() - sent) << "step " << step;
+        for (size_t i = sent; i < table.size(); ++i, ++checked) {
+          ASSERT_EQ(rows[checked][0], std::to_string(table[i])) << "step " << step;
+          ASSERT_EQ(rows[checked][1], std::string(rows[checked][1].size(), static_cast<char>('a' + table[i] % 26)));
+        }
+        if (sent < table.size()) batches.push_back({client.pingTicket - 1, table.size() - sent});
+        sent = table.size();
+        break;
+      }
+      case 5:
+        if (client.pingTicket > 1) client.confirmedTicket = client.pingTicket - 1 - random() % 2;
+        break;
+      case 6:  // the link down: the oldest rows over the cap go, sent or not
+        TvxClient::Status = TvxClient::kClosed;
+        client.SendTargetUpdates();
+        TvxClient::Status = TvxClient::kOpen;
+        release();
+        while (table.size() > 40) {
+          table.pop_front();
+          if (sent == 0) continue;
+          --sent;
+          if (--batches.front().second == 0) batches.pop_front();
+        }
+        break;
+      default:  // a new link
+        client.RewindUnconfirmed();
+        release();
+        sent = 0;
+        batches.clear();
+    }
+    ASSERT_EQ(client.GetTargetFrad("shop", "db", "sales").NbRows, static_cast<int64_t>(table.size())) << "step " << step;
+  }
+  EXPECT_GT(checked, 500u);
 }
 
 TEST_F(TargetsTest, RowsAddedOrResetDuringASendAreNotLost) {
