@@ -18,6 +18,14 @@ namespace {
 // A resampled polyline: kPlsSteps + 1 points in a block of their own, with the allocator's
 // header.
 constexpr uint64_t kPlsBytes = (RoadPath::kPlsSteps + 1) * sizeof(glm::vec2) + 16;
+// A derived lane: its resampled polyline, occupancy cells and entries in the per-lane lists.
+constexpr uint64_t kLaneBytes = kPlsBytes + sizeof(CarCells) + sizeof(CellBits) +
+                                sizeof(RoadPath::Polyline) + sizeof(float) + 4 * sizeof(int32_t);
+// A junction path: its resampled curve, cells and entries in the per-node path lists, which
+// grow one entry at a time up to twice what they hold.
+constexpr uint64_t kPathBytes =
+    kPlsBytes + sizeof(CellBits) +
+    2 * (sizeof(RoadPath::Polyline) + sizeof(float) + 4 * sizeof(int32_t));
 
 bool InRange(const glm::vec2& p) {
   return std::fabs(p.x) <= kMaxCoordinate && std::fabs(p.y) <= kMaxCoordinate;  // false for NaN
@@ -109,17 +117,6 @@ std::string CheckNetwork(const std::vector<RLine>& roads, const std::vector<INod
   return "";
 }
 
-uint64_t LaneBytes() {
-  return kPlsBytes + sizeof(CarCells) + sizeof(CellBits) + sizeof(RoadPath::Polyline) +
-         sizeof(float) + 4 * sizeof(int32_t);
-}
-
-uint64_t PathBytes() {
-  // The per-node lists of paths grow one entry at a time, up to twice what they hold.
-  return kPlsBytes + sizeof(CellBits) +
-         2 * (sizeof(RoadPath::Polyline) + sizeof(float) + 4 * sizeof(int32_t));
-}
-
 uint64_t DerivedBytes(const std::vector<RLine>& roads, const std::vector<INode>& nodes) {
   uint64_t lanes = 0, paths = 0;
   for (const RLine& road : roads) lanes += road.rLanes.size() + road.lLanes.size();
@@ -133,7 +130,7 @@ uint64_t DerivedBytes(const std::vector<RLine>& roads, const std::vector<INode>&
       paths += (node.start[a] ? road.rLanes.size() : road.lLanes.size()) + 2;
     }
   }
-  return lanes * LaneBytes() + paths * PathBytes();
+  return lanes * kLaneBytes + paths * kPathBytes;
 }
 
 uint64_t MachineMemory() {
@@ -144,7 +141,9 @@ uint64_t MachineMemory() {
     if (key == "MemAvailable:") return kilobytes * 1024;
     meminfo.ignore(64, '\n');  // the unit
   }
-  return uint64_t(sysconf(_SC_AVPHYS_PAGES)) * uint64_t(sysconf(_SC_PAGESIZE));
+  const long pages = sysconf(_SC_AVPHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+  if (pages < 0 || pageSize <= 0) return UINT64_MAX;
+  return uint64_t(pages) * uint64_t(pageSize);
 }
 
 std::string CheckMemory(const std::vector<RLine>& roads, const std::vector<INode>& nodes,
