@@ -1,8 +1,12 @@
-// Structural checks of a road network before anything is derived from it.
+// Checks of a road network before anything is derived from it: structure and size.
 
 #include "streams/RoadMapCheck.h"
 
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdio>
+#include <fstream>
 #include <glm/geometric.hpp>
 
 #include "streams/RoadMapFormat.h"
@@ -10,6 +14,18 @@
 namespace RoadMapCheck {
 
 namespace {
+
+// A resampled polyline: kPlsSteps + 1 points in a block of their own, with the allocator's
+// header.
+constexpr uint64_t kPlsBytes = (RoadPath::kPlsSteps + 1) * sizeof(glm::vec2) + 16;
+// A derived lane: its resampled polyline, occupancy cells and entries in the per-lane lists.
+constexpr uint64_t kLaneBytes = kPlsBytes + sizeof(CarCells) + sizeof(CellBits) +
+                                sizeof(RoadPath::Polyline) + sizeof(float) + 4 * sizeof(int32_t);
+// A junction path: its resampled curve, cells and entries in the per-node path lists, which
+// grow one entry at a time up to twice what they hold.
+constexpr uint64_t kPathBytes =
+    kPlsBytes + sizeof(CellBits) +
+    2 * (sizeof(RoadPath::Polyline) + sizeof(float) + 4 * sizeof(int32_t));
 
 bool InRange(const glm::vec2& p) {
   return std::fabs(p.x) <= kMaxCoordinate && std::fabs(p.y) <= kMaxCoordinate;  // false for NaN
@@ -99,6 +115,49 @@ std::string CheckNetwork(const std::vector<RLine>& roads, const std::vector<INod
     }
   }
   return "";
+}
+
+uint64_t DerivedBytes(const std::vector<RLine>& roads, const std::vector<INode>& nodes) {
+  uint64_t lanes = 0, paths = 0;
+  for (const RLine& road : roads) lanes += road.rLanes.size() + road.lLanes.size();
+  for (const INode& node : nodes) {
+    if (node.lines.size() == 1) {
+      ++paths;  // a dead end's U-turn
+      continue;
+    }
+    for (size_t a = 0; a < node.lines.size(); ++a) {
+      const RLine& road = roads[node.lines[a]];
+      paths += (node.start[a] ? road.rLanes.size() : road.lLanes.size()) + 2;
+    }
+  }
+  return lanes * kLaneBytes + paths * kPathBytes;
+}
+
+uint64_t MachineMemory() {
+  std::ifstream meminfo("/proc/meminfo");
+  std::string key;
+  uint64_t kilobytes = 0;
+  while (meminfo >> key >> kilobytes) {
+    if (key == "MemAvailable:") return kilobytes * 1024;
+    meminfo.ignore(64, '\n');  // the unit
+  }
+  const long pages = sysconf(_SC_AVPHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+  if (pages < 0 || pageSize <= 0) return UINT64_MAX;
+  return uint64_t(pages) * uint64_t(pageSize);
+}
+
+std::string CheckMemory(const std::vector<RLine>& roads, const std::vector<INode>& nodes,
+                        uint64_t available) {
+  const uint64_t needed = DerivedBytes(roads, nodes);
+  if (double(needed) <= double(available) * kMemoryShare) return "";
+  const auto megabytes = [](uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%.1f MB", double(bytes) / double(1 << 20));
+    return std::string(text);
+  };
+  return "needs about " + megabytes(needed) + " once derived, more than " +
+         std::to_string(int(kMemoryShare * 100)) + "% of the " + megabytes(available) +
+         " of memory available";
 }
 
 }  // namespace RoadMapCheck

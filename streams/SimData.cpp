@@ -14,7 +14,12 @@
 #include "streams/RoadMapFormat.h"
 
 bool SimData::InitSimData() {
-  const std::string problem = RoadMapCheck::CheckNetwork(lines, nodes);
+  std::string problem = RoadMapCheck::CheckNetwork(lines, nodes);
+  if (problem.empty()) {
+    const uint64_t available =
+        memoryAvailable != 0 ? memoryAvailable : RoadMapCheck::MachineMemory();
+    problem = RoadMapCheck::CheckMemory(lines, nodes, available);
+  }
   if (!problem.empty()) {
     Refuse(problem);
     return false;

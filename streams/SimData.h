@@ -16,7 +16,8 @@
 // missing keys, indices out of range, a node whose road and start lists disagree or that
 // does not match its roads' ends, more roads at a node than the junction rules handle, a road
 // or lane with fewer than two points, a side without lanes, coordinates that are not finite,
-// lanes or junction paths of (near) zero length and an approach with no junction path.
+// lanes or junction paths of (near) zero length and an approach with no junction path, and a
+// map whose derived lanes and paths would not fit in memory (estimated before deriving).
 //
 // Threading: used by one thread (the simulation's) at a time.
 
@@ -120,13 +121,18 @@ class SimData {
   float iScaleFactor = 2.1f;
   std::vector<RLine> lines;
   std::vector<INode> nodes;
+  // Bytes of memory available to the derived network: InitSimData refuses a map whose
+  // estimate (RoadMapCheck::DerivedBytes) is more than RoadMapCheck::kMemoryShare of it.
+  // 0: the machine's (RoadMapCheck::MachineMemory), read when InitSimData runs.
+  uint64_t memoryAvailable = 0;
 
   // Replaces the network with the road map at `path` and sets the three floats from it.
   // False, with one log line naming the file and the fault, when the map cannot be used; the
   // network is then empty and the floats keep their values.
   bool LoadByteStream(const std::string& path);
   // Derives lanes, paths and occupancy maps from the loaded network. False, with one log
-  // line, when a lane or junction path has (near) zero length or an approach gets no path;
+  // line, when what it would derive does not fit in memoryAvailable (checked before deriving
+  // anything), or a lane or junction path has (near) zero length or an approach gets no path;
   // the network is then emptied. May be called again: derived data is rebuilt, not appended.
   bool InitSimData();
 

@@ -25,7 +25,6 @@ struct Vehicle {
   float calm = 0;          // temperament in [0, 1]; fixed for the car's life
   int32_t carAhead = 0;    // 1 once a car was seen ahead; cleared when accelerating
   int32_t go = 0;          // 1 once a car in a junction is released
-  float yielded = 0;       // time a left-turner yielded at its coming (or current) junction
   float x = 0;
   float y = 0;
 };

@@ -75,9 +75,8 @@ void VehicleManager::JunctionRules(Vehicle& car) {
   if (lightsChanged == 1 || car.go == 1) {  // released: drive on, whatever waits
     car.go = 1;
     car.speed = std::min(car.speed + cruiseFast * 0.5f, cruiseFast);
-  } else if (car.yielded < leftTurnPatience && LeftTurnMustYield(car)) {
+  } else if (LeftTurnMustYield(car)) {  // until the phase changes
     car.speed = std::max(car.speed - cruise * 0.3f, 0.0f);
-    car.yielded += subStep_;
   } else {
     if (car.speed < cruise) {
       car.speed = cruise * MLib::MSharpIn(std::min(car.speed / cruise, 1.0f) + Acc(car) * 1.5f);

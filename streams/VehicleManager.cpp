@@ -98,7 +98,6 @@ void VehicleManager::Step(float dt) {
 }
 
 void VehicleManager::SubStep(float dt) {
-  subStep_ = dt;
   UpdateTrafficLights(dt);
   if (filledCars_ != vehicles.size()) {
     FillCarMap();
@@ -270,5 +269,4 @@ void VehicleManager::TakePath(Vehicle& car, int j, char turn) const {
   car.nextLane = node.pathDestLane[car.approach][j];
   car.targetLane = node.pathSrcLane[car.approach][j];
   car.go = 0;
-  car.yielded = 0;
 }

@@ -9,8 +9,8 @@
 // Cars follow lanes and junction paths, keep their distance by looking at the occupancy
 // cells ahead (on into the path or lane they join next), stop for lights, change lanes
 // towards the lane their junction path starts from, and cross junctions on the network's
-// paths; left-turners yield to oncoming traffic that can clear the junction. A car's `calm`
-// in [0, 1] sets its look-ahead, cruise speed and acceleration.
+// paths; left-turners yield to oncoming traffic that can clear the junction until the phase
+// changes. A car's `calm` in [0, 1] sets its look-ahead, cruise speed and acceleration.
 //
 // Gridlock: a car held at the head of its lane because the lane beyond is full takes another
 // path from its lane (Reroute), and Init places no more cars than the network has room for
@@ -25,7 +25,7 @@
 // `dt` is simulation time: a light phase lasts kPhaseLength units and speeds are map units per
 // unit. Step splits dt into sub-steps of at most kMaxSubStep, since the speed rules of
 // DrawVehicle apply once per (sub-)step and a long one lets a car brake too late for a red
-// light. Only Move, the clocks and a left-turner's patience use dt.
+// light. Only Move and the clocks use dt.
 //
 // Positions (x, y) are not part of a step: PlaceVehicles computes them for whoever reads them.
 //
@@ -70,9 +70,6 @@ class VehicleManager {
   float laneChangeGap = 5.0f;   // half-window kept free on each lane a lane change crosses
   float oncomingGap = 20.0f;    // end stretch of oncoming lanes a left-turner keeps free
   float leftTurnReach = 25.0f;  // distance before the lane end to wait for the left slot
-  // Time a left-turner yields to oncoming traffic before it goes anyway: under a steady
-  // oncoming stream it would otherwise go only when the phase changes, one car per cycle.
-  float leftTurnPatience = 10.0f;
   float lookFar = 25.0f;        // look-ahead at calm 1
   float lookNear = 7.0f;        // at calm 0
   float cruiseCalm = 3.0f;      // cruise speed at calm 1
@@ -235,7 +232,6 @@ class VehicleManager {
   // Cars in `vehicles` at the last FillCarMap: cars added since are not in the cells yet.
   size_t filledCars_ = 0;
   bool lightsWritten_ = false;  // the light codes were written once
-  float subStep_ = 0;           // length of the sub-step under way
 };
 
 // Inline: each runs several times for every car in every step.

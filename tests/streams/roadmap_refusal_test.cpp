@@ -23,6 +23,7 @@ struct BadMap {
   // Writes the bad map file at the path given; returns the path to load.
   std::function<std::string(const testsupport::TempDir&)> make;
   const char* fault;  // text the log line must hold
+  uint64_t memory = 0;  // bytes available to the derived network; 0: the machine's
 };
 
 const mapgen::MapFile& Good() {
@@ -194,6 +195,8 @@ const BadMap kBadMaps[] = {
        m.nodes[2].pos = {-100, 0.001f};
      }),
      "node 0 approach 0: no junction path leaves it"},
+    {"larger than the memory available", Mutated([](mapgen::MapFile&) {}),
+     "once derived, more than 75% of the 0.3 MB of memory available", 300 * 1024},
 };
 
 // Every test of this program logs to one file in a temporary directory.
@@ -217,6 +220,7 @@ TEST_P(RoadMapRefusal, RefusedWithOneLineAndNothingLoaded) {
   ASSERT_TRUE(sim.LoadByteStream(good));
   ASSERT_TRUE(sim.InitSimData());
   const std::string path = bad.make(dir);
+  sim.memoryAvailable = bad.memory;
   const std::string before = LogManager::Global.GetLogString();
   const bool loaded = sim.LoadByteStream(path) && sim.InitSimData();
   EXPECT_FALSE(loaded);

@@ -190,6 +190,19 @@ TEST_F(VehicleRulesTest, LeftTurnerYieldsToOncomingTrafficUntilThePhaseChanges) 
     EXPECT_FLOAT_EQ(car.speed, std::max(before - cruise * 0.3f, 0.0f));
   }
   EXPECT_EQ(car.speed, 0.0f);
+  // It keeps yielding for as long as the phase lasts while the oncoming car may go: here
+  // for 25 of the phase's 30 time units, the oncoming car held in place at each step.
+  const Vehicle held = manager_.vehicles[1];
+  for (int s = 0; s < 250; ++s) {
+    manager_.vehicles[1] = held;
+    manager_.FillCarMap();
+    manager_.Step(0.1f);
+    ASSERT_EQ(manager_.lightsChanged, 0);
+    ASSERT_EQ(sim_.lines[opposite].laneLight[lane], 3);
+    ASSERT_EQ(car.inIntersection, 1);
+    ASSERT_LT(car.dist, 0.3f * node.pathLen[car.path]) << "went at step " << s;
+    ASSERT_EQ(car.speed, 0.0f) << "step " << s;
+  }
   manager_.lightsChanged = 1;  // released at the phase change, traffic or not
   manager_.DrawVehicle(car);
   EXPECT_EQ(car.go, 1);
