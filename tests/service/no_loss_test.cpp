@@ -132,6 +132,9 @@ struct FreezeRun {
     stream = new linktest::NumberedStream("numbers", linktest::NewDef(link.defs, "numbers"), 2ms);
     stream->textBytes = textBytes;
     link.client->streams.push_back(stream);
+    // A silent server is given up within about a second.
+    link.client->pingPeriod = 250ms;
+    link.client->silenceLimit = 1000ms;
   }
   // Connects (to the stand-in, or to `via` in front of it), runs the update cycle and waits
   // until the stand-in has the link.
@@ -172,7 +175,6 @@ struct FreezeRun {
 
 TEST(NoLoss, StalledServerLeavesTheRowsInTheirTargetAndLosesNone) {
   FreezeRun run(16000);  // rows that compress poorly: the socket buffers fill within seconds
-  run.link.client->silenceLimit = 60s;  // stalled, not gone
   run.link.client->maxUnsentBytes = 64 * 1024;
   ASSERT_TRUE(run.Start());
   std::this_thread::sleep_for(200ms);
@@ -209,8 +211,6 @@ TEST(NoLoss, StalledServerLeavesTheRowsInTheirTargetAndLosesNone) {
 
 TEST(NoLoss, FrozenThenReplacedServerGetsEveryRow) {
   FreezeRun run(0);
-  run.link.client->pingPeriod = 250ms;
-  run.link.client->silenceLimit = 1000ms;
   ASSERT_TRUE(run.Start());
   std::this_thread::sleep_for(300ms);
 
@@ -246,8 +246,6 @@ TEST(NoLoss, FrozenThenReplacedServerGetsEveryRow) {
 // between the periods' messages as it reaches them.
 TEST(NoLoss, SlowReaderKeepsItsLinkAndGetsEveryRowOnce) {
   FreezeRun run(40);  // about 25 KB a second
-  run.link.client->pingPeriod = 250ms;
-  run.link.client->silenceLimit = 1000ms;
   linktest::SlowReaderProxy proxy(run.port);
   proxy.SetRate(3000);
   ASSERT_TRUE(run.Start(proxy.Port()));
@@ -265,8 +263,6 @@ TEST(NoLoss, SlowReaderKeepsItsLinkAndGetsEveryRowOnce) {
 // would go out again.
 TEST(NoLoss, StallThatResumesLosesNoRow) {
   FreezeRun run(16000);
-  run.link.client->pingPeriod = 250ms;
-  run.link.client->silenceLimit = 1000ms;
   ASSERT_TRUE(run.Start());
   std::this_thread::sleep_for(300ms);
   run.server.Signal(SIGSTOP);
@@ -281,8 +277,6 @@ TEST(NoLoss, StallThatResumesLosesNoRow) {
 // limit: on resuming it asks again before judging a healthy server.
 TEST(NoLoss, StoppedServiceKeepsItsLink) {
   FreezeRun run(0);
-  run.link.client->pingPeriod = 250ms;
-  run.link.client->silenceLimit = 1000ms;
   ASSERT_TRUE(run.Start());
   std::this_thread::sleep_for(500ms);
   const pid_t self = getpid();
