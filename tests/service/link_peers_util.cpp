@@ -87,11 +87,12 @@ bool AnswerPings(int fd, std::string* input) {
 
 SlowReaderProxy::SlowReaderProxy(uint16_t targetPort) : targetPort_(targetPort) {
   listener_ = Listen(&port_);
-  if (listener_ >= 0) threads_.emplace_back([this] { Accept(); });
+  if (listener_ >= 0) acceptor_ = std::thread([this] { Accept(); });
 }
 
 SlowReaderProxy::~SlowReaderProxy() {
   stop_ = true;
+  if (acceptor_.joinable()) acceptor_.join();  // no pump starts after this
   for (std::thread& t : threads_) t.join();
   for (int fd : sockets_) close(fd);
   if (listener_ >= 0) close(listener_);
@@ -106,7 +107,6 @@ void SlowReaderProxy::Accept() {
       if (client >= 0) close(client);
       continue;
     }
-    std::lock_guard<std::mutex> lock(mu_);
     sockets_.push_back(client);
     sockets_.push_back(server);
     threads_.emplace_back([this, client, server] { Pump(client, server, true); });

@@ -96,9 +96,9 @@ class SlowReaderProxy {
   int listener_ = -1;
   std::atomic<uint64_t> rate_{0};
   std::atomic<bool> stop_{false};
-  std::vector<std::thread> threads_;
+  std::thread acceptor_;
+  std::vector<std::thread> threads_;  // pumps, added by the acceptor
   std::vector<int> sockets_;
-  std::mutex mu_;
 };
 
 // A WebSocket server on 127.0.0.1 (a free port) that answers one opening handshake, then
