@@ -21,7 +21,14 @@ constexpr int kPausedPollMillis = 10;
 // While paused, the assignment is paused again this often: a rebalance may have brought
 // partitions that were never paused.
 constexpr std::chrono::milliseconds kRepauseEvery(200);
-constexpr char kQueuedMinMessages[] = "10000000";
+// The prefetch's bounds. librdkafka counts only payload bytes against its byte bound, while
+// each prefetched message also costs a few hundred bytes of its own, so small messages are
+// bounded by the count alone. The byte bound is librdkafka's default and the count twice
+// its default (100,000): whatever the message size, the prefetch takes at most twice the
+// memory it takes by default, and a fast stream finds it full half as often (each time,
+// librdkafka stops fetching for up to about a second).
+constexpr char kQueuedMinMessages[] = "200000";
+constexpr char kQueuedMaxKbytes[] = "65536";
 constexpr int kDecommissionTries = 5;
 constexpr int kDecommissionWaitMillis = 1000;
 
@@ -59,11 +66,8 @@ bool KafkaStream::Configure() {
   unlessEmpty("security.protocol", protocol);
   unlessEmpty("sasl.mechanisms", saslMechanism);
   unlessEmpty("group.id", groupId);
-  // Past queued.min.messages prefetched messages (100,000 by default) librdkafka stops
-  // fetching for half a second or more, so a stream that takes messages slower than the
-  // broker delivers them but faster than that starves every 100,000 messages. The
-  // prefetch stays bounded by queued.max.messages.kbytes.
   settings.emplace_back("queued.min.messages", kQueuedMinMessages);
+  settings.emplace_back("queued.max.messages.kbytes", kQueuedMaxKbytes);
   settings.insert(settings.end(), extraSettings.begin(), extraSettings.end());
   for (const auto& [setting, value] : settings) {
     if (rd_kafka_conf_set(consumerConf, setting.c_str(), value.c_str(), errorText, sizeof errorText) !=

@@ -8,8 +8,8 @@
 // Keys: "USER", "PASSWORD", "BOOTSTRAP_SERVERS", "PROTOCOL", "SASL_MECHANISM", "GROUP_ID"
 // from METADATA and "TOPIC" from the INPUT of route 0, all required JSON strings. An empty
 // value (other than BOOTSTRAP_SERVERS and TOPIC) leaves librdkafka's default in force. The
-// stream itself raises "queued.min.messages", so that prefetching is bounded by size alone
-// (librdkafka's count limit pauses a fast consumer for half a second at a time).
+// stream itself sets "queued.min.messages" and "queued.max.messages.kbytes": the messages
+// librdkafka prefetches take at most twice the memory they take by default, of any size.
 //
 // Once a consumer is subscribed, SIGINT sets KafkaSignal::run to 0 for the whole process;
 // every Kafka stream then asks the service to quit (WSOCK->SignalDone) before its next poll.
