@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 
 #include "foundation/LogManager.h"
 #include "service/ConfigParser.h"
@@ -10,8 +11,8 @@
 #include "table/MiniFrad.h"
 
 namespace KafkaSignal {
-volatile std::sig_atomic_t run = 1;
-void stop(int) { run = 0; }
+std::atomic<int> run{1};
+void stop(int) { run.store(0); }
 }  // namespace KafkaSignal
 
 namespace {
@@ -206,7 +207,7 @@ void KafkaStream::SetPartitionsPaused(bool pause) {
 bool KafkaStream::WaitWhilePaused() {
   SetPartitionsPaused(true);
   auto pausedAt = std::chrono::steady_clock::now();
-  while (paused && !quit && KafkaSignal::run != 0) {
+  while (paused && !quit && KafkaSignal::run.load() != 0) {
     if (rd_kafka_message_t* m = rd_kafka_consumer_poll(consumer, kPausedPollMillis)) {
       if (m->err == RD_KAFKA_RESP_ERR_NO_ERROR) held_.push_back(m);
       else if (!Handle(m)) return false;
@@ -242,7 +243,7 @@ void KafkaStream::Run() {
   target_ = WSOCK->GetTarget(route.alias, route.dbName, route.tableName);
   skippedLog_.SetInterval(std::chrono::milliseconds(std::max<uint32_t>(ConfigParser::Global.updateRate, 1)));
   while (!quit && consumer != nullptr) {
-    if (KafkaSignal::run == 0) {
+    if (KafkaSignal::run.load() == 0) {
       WSOCK->SignalDone();
       break;
     }

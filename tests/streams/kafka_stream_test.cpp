@@ -31,7 +31,7 @@ class KafkaStreamTest : public ::testing::Test, public streamtest::StreamFixture
   }
   void TearDown() override {
     for (auto& [stream, thread] : running_) Stop(stream.get(), thread);
-    KafkaSignal::run = 1;
+    KafkaSignal::run.store(1);
     std::signal(SIGINT, SIG_DFL);
     mock_.WriteLine("quit");
     EXPECT_EQ(mock_.Wait(10s), 0);
@@ -196,7 +196,7 @@ TEST_F(KafkaStreamTest, InterruptAsksTheServiceToQuit) {
   std::raise(SIGINT);  // a second one changes nothing
   running_[0].second.join();
   EXPECT_TRUE(client.done);
-  EXPECT_EQ(KafkaSignal::run, 0);
+  EXPECT_EQ(KafkaSignal::run.load(), 0);
   EXPECT_EQ(LogCount("Exiting Kafka Stream: S"), 1u);
   (void)stream;
 }
