@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 
 #include "foundation/LogManager.h"
 #include "service/ConfigParser.h"
@@ -10,8 +11,8 @@
 #include "table/MiniFrad.h"
 
 namespace KafkaSignal {
-volatile std::sig_atomic_t run = 1;
-void stop(int) { run = 0; }
+std::atomic<int> run{1};
+void stop(int) { run.store(0); }
 }  // namespace KafkaSignal
 
 namespace {
@@ -21,7 +22,14 @@ constexpr int kPausedPollMillis = 10;
 // While paused, the assignment is paused again this often: a rebalance may have brought
 // partitions that were never paused.
 constexpr std::chrono::milliseconds kRepauseEvery(200);
-constexpr char kQueuedMinMessages[] = "10000000";
+// The prefetch's bounds. librdkafka counts only payload bytes against its byte bound, while
+// each prefetched message also costs a few hundred bytes of its own, so small messages are
+// bounded by the count alone. The byte bound is librdkafka's default and the count twice
+// its default (100,000): whatever the message size, the prefetch takes at most twice the
+// memory it takes by default, and a fast stream finds it full half as often (each time,
+// librdkafka stops fetching for up to about a second).
+constexpr char kQueuedMinMessages[] = "200000";
+constexpr char kQueuedMaxKbytes[] = "65536";
 constexpr int kDecommissionTries = 5;
 constexpr int kDecommissionWaitMillis = 1000;
 
@@ -59,11 +67,8 @@ bool KafkaStream::Configure() {
   unlessEmpty("security.protocol", protocol);
   unlessEmpty("sasl.mechanisms", saslMechanism);
   unlessEmpty("group.id", groupId);
-  // Past queued.min.messages prefetched messages (100,000 by default) librdkafka stops
-  // fetching for half a second or more, so a stream that takes messages slower than the
-  // broker delivers them but faster than that starves every 100,000 messages. The
-  // prefetch stays bounded by queued.max.messages.kbytes.
   settings.emplace_back("queued.min.messages", kQueuedMinMessages);
+  settings.emplace_back("queued.max.messages.kbytes", kQueuedMaxKbytes);
   settings.insert(settings.end(), extraSettings.begin(), extraSettings.end());
   for (const auto& [setting, value] : settings) {
     if (rd_kafka_conf_set(consumerConf, setting.c_str(), value.c_str(), errorText, sizeof errorText) !=
@@ -202,7 +207,7 @@ void KafkaStream::SetPartitionsPaused(bool pause) {
 bool KafkaStream::WaitWhilePaused() {
   SetPartitionsPaused(true);
   auto pausedAt = std::chrono::steady_clock::now();
-  while (paused && !quit && KafkaSignal::run != 0) {
+  while (paused && !quit && KafkaSignal::run.load() != 0) {
     if (rd_kafka_message_t* m = rd_kafka_consumer_poll(consumer, kPausedPollMillis)) {
       if (m->err == RD_KAFKA_RESP_ERR_NO_ERROR) held_.push_back(m);
       else if (!Handle(m)) return false;
@@ -238,7 +243,7 @@ void KafkaStream::Run() {
   target_ = WSOCK->GetTarget(route.alias, route.dbName, route.tableName);
   skippedLog_.SetInterval(std::chrono::milliseconds(std::max<uint32_t>(ConfigParser::Global.updateRate, 1)));
   while (!quit && consumer != nullptr) {
-    if (KafkaSignal::run == 0) {
+    if (KafkaSignal::run.load() == 0) {
       WSOCK->SignalDone();
       break;
     }

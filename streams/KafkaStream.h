@@ -8,8 +8,8 @@
 // Keys: "USER", "PASSWORD", "BOOTSTRAP_SERVERS", "PROTOCOL", "SASL_MECHANISM", "GROUP_ID"
 // from METADATA and "TOPIC" from the INPUT of route 0, all required JSON strings. An empty
 // value (other than BOOTSTRAP_SERVERS and TOPIC) leaves librdkafka's default in force. The
-// stream itself raises "queued.min.messages", so that prefetching is bounded by size alone
-// (librdkafka's count limit pauses a fast consumer for half a second at a time).
+// stream itself sets "queued.min.messages" and "queued.max.messages.kbytes": the messages
+// librdkafka prefetches take at most twice the memory they take by default, of any size.
 //
 // Once a consumer is subscribed, SIGINT sets KafkaSignal::run to 0 for the whole process;
 // every Kafka stream then asks the service to quit (WSOCK->SignalDone) before its next poll.
@@ -25,7 +25,7 @@
 // thread, the base console beside it. The column map and the settings are written by Init
 // only. JsonToRow and ScanRow are const and may be called from any thread.
 
-#include <csignal>
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -41,8 +41,11 @@
 struct TargetData;
 
 namespace KafkaSignal {
-// 1 until an interrupt arrives; shared by every Kafka stream of the process.
-extern volatile std::sig_atomic_t run;
+// 1 until an interrupt arrives; shared by every Kafka stream of the process. Atomic: the
+// handler may run on any thread while the streams' threads read it. Lock-free, so that
+// the handler may store into it.
+extern std::atomic<int> run;
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may only store into a lock-free atomic");
 // The SIGINT handler: stores 0 into run, nothing else.
 void stop(int sig);
 }  // namespace KafkaSignal

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <set>
 #include <thread>
 
@@ -29,7 +31,7 @@ class KafkaStreamTest : public ::testing::Test, public streamtest::StreamFixture
   }
   void TearDown() override {
     for (auto& [stream, thread] : running_) Stop(stream.get(), thread);
-    KafkaSignal::run = 1;
+    KafkaSignal::run.store(1);
     std::signal(SIGINT, SIG_DFL);
     mock_.WriteLine("quit");
     EXPECT_EQ(mock_.Wait(10s), 0);
@@ -194,9 +196,33 @@ TEST_F(KafkaStreamTest, InterruptAsksTheServiceToQuit) {
   std::raise(SIGINT);  // a second one changes nothing
   running_[0].second.join();
   EXPECT_TRUE(client.done);
-  EXPECT_EQ(KafkaSignal::run, 0);
+  EXPECT_EQ(KafkaSignal::run.load(), 0);
   EXPECT_EQ(LogCount("Exiting Kafka Stream: S"), 1u);
   (void)stream;
+}
+
+// librdkafka stops prefetching at a count of messages or at a sum of payload bytes; each
+// message costs the same memory of its own besides whatever the bounds. For messages of
+// every size, the consumer may hold at most twice the messages it holds by default.
+TEST_F(KafkaStreamTest, PrefetchTakesAtMostTwiceTheDefaultMemory) {
+  auto stream = Make("g8", "numbers", false);
+  ASSERT_TRUE(stream->Init());
+  ASSERT_NE(stream->consumer, nullptr);
+  auto setting = [](const rd_kafka_conf_t* conf, const char* name) {
+    char value[64] = {};
+    size_t size = sizeof value;
+    EXPECT_EQ(rd_kafka_conf_get(conf, name, value, &size), RD_KAFKA_CONF_OK) << name;
+    return std::atof(value);
+  };
+  auto held = [&](const rd_kafka_conf_t* conf, double messageBytes) {
+    return std::min(setting(conf, "queued.min.messages"),
+                    setting(conf, "queued.max.messages.kbytes") * 1024 / messageBytes);
+  };
+  rd_kafka_conf_t* defaults = rd_kafka_conf_new();
+  for (double bytes = 1; bytes <= 1 << 20; bytes *= 2) {
+    EXPECT_LE(held(rd_kafka_conf(stream->consumer), bytes), 2 * held(defaults, bytes)) << bytes << " bytes a message";
+  }
+  rd_kafka_conf_destroy(defaults);
 }
 
 TEST_F(KafkaStreamTest, InitFailures) {
