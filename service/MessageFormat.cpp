@@ -53,9 +53,9 @@ ByteStream InitBStream(const std::string& func, const std::string& msid) {
   return msg;
 }
 
-void UpdateImage::Prepare(const TargetData& target, int64_t first) {
+void UpdateImage::Prepare(const TargetData& target, int64_t first, int64_t end) {
   target_ = &target;
-  data_.Prepare(target.frad, "", first);
+  data_.Prepare(target.frad, "", first, end);
   const auto records = UpdateRecords(target, data_.Size());
   for (size_t i = 0; i < records.size(); ++i) {
     recordSizes_[i] = bsformat::kRecordHeaderSize + std::strlen(records[i].key) + records[i].size;

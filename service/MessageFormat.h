@@ -56,14 +56,15 @@ ByteStream InitBStream(const std::string& func, const std::string& msid);
 
 // The update message of a target as an image written straight into a frame's payload:
 // the same bytes as a container holding the records above, without building one. Prepare
-// sizes it for the table's rows from `first` on; Write writes Size() bytes. The caller holds the target's mutex from Prepare
+// sizes it for the table's rows [first, end) (end -1: to the last row); Write writes Size()
+// bytes. The caller holds the target's mutex from Prepare
 // until Write returns (both read the table). Kept with its target: the table's schema
 // records are reused from one message to the next. Not thread-safe.
 class UpdateImage {
  public:
   static constexpr size_t kRecordCount = 7;  // "Func" .. "KeyIndex", then "Data"
 
-  void Prepare(const TargetData& target, int64_t first = 0);
+  void Prepare(const TargetData& target, int64_t first = 0, int64_t end = -1);
   uint64_t Size() const;
   void Write(char* dst) const;
 

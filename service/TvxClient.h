@@ -177,7 +177,8 @@ class TvxClient {
   // it is released (producers never wait for the link; a reset of the target waits for the
   // send, so no message carries rows a reset has cleared). A clear the link refused earlier
   // goes out first. A ping follows the messages; the rows they carried leave their table
-  // (unless it keeps them) once its answer, or a later one, shows the server read them.
+  // (unless it keeps them) once its answer, or a later one, shows the server read them. A
+  // backlog of more than maxUnsentBytes goes out in several messages, a ping after each.
   // While the link is not open or holds more than maxUnsentBytes unsent, nothing is built,
   // the rows stay pending and each target keeps at most maxBacklogRows of them, sent or not
   // (the oldest are dropped, with one log line saying how many and why).
@@ -191,8 +192,12 @@ class TvxClient {
   // confirmed count as unsent again, so that they go out first, in order, on the next link.
   void RewindUnconfirmed();
 
-  // One target's part of SendTargetUpdates; true when an update message went out.
+  // One target's part of SendTargetUpdates; true when update messages went out that no
+  // ping follows yet.
   bool SendTarget(TargetData& target, ByteStream& msg);
+  // The end of the rows from `first` that one update message carries: as many as fit in
+  // about maxUnsentBytes, at least one.
+  int64_t MessageEnd(const MiniFrad& table, int64_t first) const;
   // Drops the rows of the target's messages the server has confirmed. The caller holds the
   // target's mutex.
   void ReleaseConfirmed(TargetData& target);

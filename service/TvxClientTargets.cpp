@@ -127,7 +127,7 @@ void TvxClient::SendTargetUpdates() {
   // Measured once a period: the figure is the network thread's last measure anyway.
   const bool linkFull = open && unsentBytes && unsentBytes() > maxUnsentBytes;
   ByteStream msg(false);  // one container for every clear owed in this call
-  bool sent = false;
+  bool unasked = false;   // messages went out that no ping follows yet
   for (auto& entry : targets) {
     TargetData& target = *entry.second;
     {
@@ -140,10 +140,10 @@ void TvxClient::SendTargetUpdates() {
       continue;
     }
     // A target set pending meanwhile waits one period.
-    if (target.pending || target.clearOwed) sent |= SendTarget(target, msg);
+    if (target.pending || target.clearOwed) unasked |= SendTarget(target, msg);
   }
   // Its answer shows that the server read every message above.
-  if (sent && pingSink) pingSink();
+  if (unasked && pingSink) pingSink();
 }
 
 bool TvxClient::SendTarget(TargetData& target, ByteStream& msg) {
@@ -151,28 +151,45 @@ bool TvxClient::SendTarget(TargetData& target, ByteStream& msg) {
   if (target.clearOwed && !SendClear(target, msg)) return false;
   std::unique_lock<std::mutex> lock(target.mutex);
   if (!target.pending) return false;
-  // The rows before `first` are on their way already.
-  const int64_t first = target.keepRows ? 0 : target.sentRows;
-  const int64_t rows = target.frad.NbRows - first;
-  if (rows == 0) {
-    target.pending = false;
-    return false;
-  }
-  target.image.Prepare(target, first);
   target.pending = false;
-  // Producers are never blocked by the network: the lock is released as soon as the image
-  // is in the frame. A refused message leaves the rows pending for the next period.
-  const bool sent = ImplSendMsg(target.image, lock);
-  if (!lock.owns_lock()) lock.lock();
-  if (!sent) {
-    target.pending = true;
-  } else if (!target.keepRows) {
+  // Rows added from here on set pending again and wait for the next period. The rows
+  // before `first` are on their way already.
+  const int64_t last = target.frad.NbRows;
+  int64_t first = target.keepRows ? 0 : target.sentRows;
+  bool unasked = false;
+  while (first < last) {
+    const int64_t end = target.keepRows ? last : std::min(last, MessageEnd(target.frad, first));
+    target.image.Prepare(target, first, end);
+    // Producers are never blocked by the network: the lock is released as soon as the image
+    // is in the frame. A refused message leaves the rows pending for the next period.
+    const bool sent = ImplSendMsg(target.image, lock);
+    if (!lock.owns_lock()) lock.lock();
+    if (!sent) {
+      target.pending = true;
+      break;
+    }
+    unasked = true;
+    if (target.keepRows) break;
     // Read after the frame was queued, so the ping it names follows the frame.
-    target.inFlight.push_back({pingTicket.load(), rows});
-    target.sentRows += rows;
-    ReleaseConfirmed(target);
+    target.inFlight.push_back({pingTicket.load(), end - first});
+    target.sentRows = first = end;
+    if (first < last && pingSink) {
+      // A long backlog goes out in messages of about maxUnsentBytes, each followed by a
+      // ping, so that a server busy with one still answers within the silence limit.
+      pingSink();
+      unasked = false;
+    }
   }
-  return sent;
+  ReleaseConfirmed(target);
+  return unasked;
+}
+
+int64_t TvxClient::MessageEnd(const MiniFrad& table, int64_t first) const {
+  const int64_t rows = table.NbRows - first;
+  const uint64_t bytes = table.RowBytes(first, table.NbRows);
+  if (rows <= 1 || bytes <= maxUnsentBytes) return table.NbRows;
+  const uint64_t fit = static_cast<uint64_t>(rows) * maxUnsentBytes / bytes;
+  return first + std::max<int64_t>(1, static_cast<int64_t>(fit));
 }
 
 void TvxClient::ReleaseConfirmed(TargetData& target) {

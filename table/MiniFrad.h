@@ -169,6 +169,10 @@ class MiniFrad {
   // it keeps (their bytes stay where they are until appends need the room); other modes
   // rewrite their blocks as DeleteRows does. False only when locked or not loaded.
   bool DropFirstRows(int64_t n);
+  // Bytes of the cells of rows [first, end) in an image of them alone: their fixed-width
+  // cells and their texts. For a table built by appending rows; 0 for a range that is not
+  // one of the table's.
+  uint64_t RowBytes(int64_t first, int64_t end) const;
 
   // Checks the invariants of a valid table (counts, strides, block sizes; with deep, every
   // type id and text size and every text reference inside the text block). Texts need not
@@ -270,9 +274,9 @@ class MiniFrad {
   // texts in use, packed in column order): every operation that changes the schema, shrinks
   // the rows or hands the blocks on starts here.
   void Tighten();
-  // The tight image of cTile for rows [first, NbRows) ((NbRows - first) * RowStride bytes)
-  // into dst, one copy per slice part.
-  void CopyTightTile(char* dst, int64_t first = 0) const;
+  // The tight image of cTile for rows [first, end) ((end - first) * RowStride bytes; end -1:
+  // NbRows) into dst, one copy per slice part.
+  void CopyTightTile(char* dst, int64_t first = 0, int64_t end = -1) const;
   // Fetches cTile/cMint (and, outside mode 3, their sizes) again from the current store.
   void RefreshBlocks();
   bool ResizeBlock(bool tile, uint64_t size);
@@ -309,11 +313,11 @@ class MiniFrad {
   void SpreadTexts(const std::vector<std::string>& texts);
   // Appends row r's texts to a heap table with regions (the new row's cells exist).
   void AppendHeapTexts(int64_t r, const std::vector<std::string>& texts);
-  // Copies the texts of column col's rows [first, NbRows) to dst + at (never past dst +
-  // limit) and writes their new offsets to `offsets` (NbRows - first cells: the column's
-  // own, or those of an image); returns the end of the copy.
-  uint64_t CopyColumnTexts(int64_t col, int64_t first, char* dst, uint64_t at, uint64_t limit,
-                           char* offsets) const;
+  // Copies the texts of column col's rows [first, end) to dst + at (never past dst + limit)
+  // and writes their new offsets to `offsets` (end - first cells: the column's own, or those
+  // of an image); returns the end of the copy.
+  uint64_t CopyColumnTexts(int64_t col, int64_t first, int64_t end, char* dst, uint64_t at,
+                           uint64_t limit, char* offsets) const;
   // Back to a text block of exactly the texts in use, packed in column order.
   void PackTexts();
   // Texts back to back in row order per column and no byte shared between columns: what
@@ -332,12 +336,12 @@ class MiniFrad {
   static const MiniFrad& TextsInOrder(const MiniFrad& t, MiniFrad& scratch);
   // The tight images of both blocks into caller memory of cTileSize and cMintSize bytes.
   void CopyImageBlocks(char* tile, char* text) const;
-  // The tight images of the blocks of a table holding only rows [first, NbRows), 0 <= first
-  // <= NbRows, of a table whose texts lie back to back per column in row order (as appending
-  // keeps them): (NbRows - first) * RowStride and TailTextSize(first) bytes, texts packed in
-  // column order.
-  uint64_t TailTextSize(int64_t first) const;
-  void CopyTailImageBlocks(int64_t first, char* tile, char* text) const;
+  // The tight images of the blocks of a table holding only rows [first, end), 0 <= first <=
+  // end <= NbRows, of a table whose texts lie back to back per column in row order (as
+  // appending keeps them): (end - first) * RowStride and RangeTextSize(first, end) bytes,
+  // texts packed in column order.
+  uint64_t RangeTextSize(int64_t first, int64_t end) const;
+  void CopyRangeImageBlocks(int64_t first, int64_t end, char* tile, char* text) const;
   // The blocks already are their tight images.
   bool BlocksTight() const { return RowCapacity == 0 && TextRooms.empty(); }
   // Nanoseconds of a recognised date-time text, else the null value.

@@ -139,14 +139,13 @@ void MiniFrad::AppendHeapTexts(int64_t r, const std::vector<std::string>& texts)
   }
 }
 
-uint64_t MiniFrad::CopyColumnTexts(int64_t col, int64_t first, char* dst, uint64_t at,
+uint64_t MiniFrad::CopyColumnTexts(int64_t col, int64_t first, int64_t end, char* dst, uint64_t at,
                                    uint64_t limit, char* offsets) const {
-  if (first >= NbRows) return at;
-  const auto span = TextSpan(col, first, NbRows - 1);
+  if (first >= end) return at;
+  const auto span = TextSpan(col, first, end - 1);
   const uint64_t length = std::min(span.second - span.first, limit - std::min(at, limit));
   MemCpy(dst + at, cMint + span.first, length);
-  MoveTextOffsets(offsets, GetCTilePtr(first, col, 0), static_cast<uint64_t>(NbRows - first),
-                  span.first, at);
+  MoveTextOffsets(offsets, GetCTilePtr(first, col, 0), static_cast<uint64_t>(end - first), span.first, at);
   return at + length;
 }
 
@@ -160,7 +159,7 @@ void MiniFrad::PackTexts() {
   AppCore::CharBuffer packed(static_cast<unsigned long>(total));
   uint64_t at = 0;
   for (int64_t c = 0; c < NbCols; ++c) {
-    if (IsTextColumn(c)) at = CopyColumnTexts(c, 0, packed.data, at, total, GetCTilePtr(0, c, 0));
+    if (IsTextColumn(c)) at = CopyColumnTexts(c, 0, NbRows, packed.data, at, total, GetCTilePtr(0, c, 0));
   }
   MintBuf = std::move(packed);
   TextRooms.clear();
@@ -173,26 +172,31 @@ void MiniFrad::CopyImageBlocks(char* tile, char* text) const {
     MemCpy(text, cMint, cMintSize);
     return;
   }
-  CopyTailImageBlocks(0, tile, text);
+  CopyRangeImageBlocks(0, NbRows, tile, text);
 }
 
-uint64_t MiniFrad::TailTextSize(int64_t first) const {
+uint64_t MiniFrad::RangeTextSize(int64_t first, int64_t end) const {
   uint64_t size = 0;
-  for (int64_t c = 0; c < NbCols && first < NbRows; ++c) {
+  for (int64_t c = 0; c < NbCols && first < end; ++c) {
     if (!IsTextColumn(c)) continue;
-    const auto span = TextSpan(c, first, NbRows - 1);
+    const auto span = TextSpan(c, first, end - 1);
     size += span.second - span.first;
   }
   return size;
 }
 
-void MiniFrad::CopyTailImageBlocks(int64_t first, char* tile, char* text) const {
-  CopyTightTile(tile, first);
-  const uint64_t rows = static_cast<uint64_t>(NbRows - first);
-  const uint64_t limit = first == 0 ? cMintSize : TailTextSize(first);
+void MiniFrad::CopyRangeImageBlocks(int64_t first, int64_t end, char* tile, char* text) const {
+  CopyTightTile(tile, first, end);
+  const uint64_t rows = static_cast<uint64_t>(end - first);
+  const uint64_t limit = first == 0 && end == NbRows ? cMintSize : RangeTextSize(first, end);
   uint64_t at = 0;
   for (int64_t c = 0; c < NbCols; ++c) {
     if (!IsTextColumn(c)) continue;
-    at = CopyColumnTexts(c, first, text, at, limit, tile + static_cast<uint64_t>(ColOffsets[c]) * rows);
+    at = CopyColumnTexts(c, first, end, text, at, limit, tile + static_cast<uint64_t>(ColOffsets[c]) * rows);
   }
+}
+
+uint64_t MiniFrad::RowBytes(int64_t first, int64_t end) const {
+  if (first < 0 || first > end || end > NbRows) return 0;
+  return static_cast<uint64_t>(end - first) * RowStride + RangeTextSize(first, end);
 }

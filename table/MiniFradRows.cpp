@@ -49,12 +49,13 @@ void MiniFrad::MoveSlices(int64_t fromRows, int64_t fromStart, int64_t toRows,
   MoveInOrder(cTile, moves);
 }
 
-void MiniFrad::CopyTightTile(char* dst, int64_t first) const {
-  if (RowCapacity == 0 && first == 0) {
+void MiniFrad::CopyTightTile(char* dst, int64_t first, int64_t end) const {
+  if (end < 0) end = NbRows;
+  if (RowCapacity == 0 && first == 0 && end == NbRows) {
     MemCpy(dst, cTile, cTileSize);
     return;
   }
-  const uint64_t rows = static_cast<uint64_t>(NbRows - first);
+  const uint64_t rows = static_cast<uint64_t>(end - first);
   for (const auto& p : SliceParts()) {
     MemCpy(dst + p.first * rows, cTile + p.first * SliceRows() + p.second * (RowStart + first),
            p.second * rows);

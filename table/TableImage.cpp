@@ -55,18 +55,21 @@ void TableImage::BuildSchemaRecords(const MiniFrad& table, const std::string& na
   recordSizes_.push_back(0);  // cMint
 }
 
-void TableImage::Prepare(const MiniFrad& table, const std::string& name, int64_t first) {
+bool TableImage::WholeTable() const { return first_ == 0 && end_ == table_->NbRows; }
+
+void TableImage::Prepare(const MiniFrad& table, const std::string& name, int64_t first, int64_t end) {
   const std::string& resolved = name.empty() ? table.Name : name;
   if (!SameSchema(table, resolved)) BuildSchemaRecords(table, resolved);
   table_ = &table;
-  first_ = std::clamp<int64_t>(first, 0, table.NbRows);
+  end_ = end < 0 ? table.NbRows : std::clamp<int64_t>(end, 0, table.NbRows);
+  first_ = std::clamp<int64_t>(first, 0, end_);
   const size_t n = recordSizes_.size();
-  if (first_ == 0) {
+  if (WholeTable()) {
     recordSizes_[n - 2] = BlockRecordSize(kKeyTile, table.cTileSize);
     recordSizes_[n - 1] = BlockRecordSize(kKeyMint, table.cMintSize);
   } else {
-    recordSizes_[n - 2] = BlockRecordSize(kKeyTile, static_cast<uint64_t>(table.NbRows - first_) * table.RowStride);
-    recordSizes_[n - 1] = BlockRecordSize(kKeyMint, table.TailTextSize(first_));
+    recordSizes_[n - 2] = BlockRecordSize(kKeyTile, static_cast<uint64_t>(end_ - first_) * table.RowStride);
+    recordSizes_[n - 1] = BlockRecordSize(kKeyMint, table.RangeTextSize(first_, end_));
   }
   size_ = bsformat::ImageSize(recordSizes_.data(), n);
 }
@@ -74,15 +77,15 @@ void TableImage::Prepare(const MiniFrad& table, const std::string& name, int64_t
 void TableImage::Write(char* dst) const {
   char* p = bsformat::WriteImageHead(dst, recordSizes_.data(), recordSizes_.size());
   std::memcpy(p, schemaRecords_.data(), schemaRecords_.size());
-  bsformat::StoreAs(p + nbRowsAt_, table_->NbRows - first_);
+  bsformat::StoreAs(p + nbRowsAt_, end_ - first_);
   p += schemaRecords_.size();
   const size_t n = recordSizes_.size();
   const uint64_t tileSize = recordSizes_[n - 2] - BlockRecordSize(kKeyTile, 0);
   char* tile = bsformat::WriteRecordHead(p, dt_buffer, kKeyTile, std::strlen(kKeyTile));
   char* text = bsformat::WriteRecordHead(tile + tileSize, dt_buffer, kKeyMint, std::strlen(kKeyMint));
-  if (first_ == 0) {
+  if (WholeTable()) {
     table_->CopyImageBlocks(tile, text);
   } else {
-    table_->CopyTailImageBlocks(first_, tile, text);
+    table_->CopyRangeImageBlocks(first_, end_, tile, text);
   }
 }

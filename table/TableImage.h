@@ -4,8 +4,9 @@
 // and the schema stay those of the previous Prepare.
 //
 // Use: Prepare(table, name), then Write(dst) with Size() bytes at dst. Prepare(table, name,
-// first) makes the image of the table's rows from `first` on alone, as if the rows before
-// them had been dropped (for a table built by appending rows: its texts lie back to back). Both read the table,
+// first, end) makes the image of the table's rows [first, end) alone (end -1: to the last
+// row), as if the other rows had been dropped; for a table built by appending rows, whose
+// texts lie back to back. Both read the table,
 // which must not change in between (the caller holds whatever lock guards it) and must
 // outlive the Write. One object per table serves best: the schema records are kept from one
 // Prepare to the next and built again only when the name or the schema differs.
@@ -24,16 +25,20 @@ class MiniFrad;
 
 class TableImage {
  public:
-  void Prepare(const MiniFrad& table, const std::string& name, int64_t first = 0);
+  void Prepare(const MiniFrad& table, const std::string& name, int64_t first = 0, int64_t end = -1);
   uint64_t Size() const { return size_; }
   void Write(char* dst) const;
 
  private:
   bool SameSchema(const MiniFrad& table, const std::string& name) const;
+  // The image holds every row: its blocks are the table's own, texts where they lie.
+  bool WholeTable() const;
   void BuildSchemaRecords(const MiniFrad& table, const std::string& name);
 
   const MiniFrad* table_ = nullptr;
-  int64_t first_ = 0;  // rows of table_ before the image's first row
+  // The rows of table_ in the image: [first_, end_).
+  int64_t first_ = 0;
+  int64_t end_ = 0;
   uint64_t size_ = 0;
   // The schema the records below were built from.
   std::string name_;

@@ -404,11 +404,13 @@ TEST_F(TargetsTest, BacklogKeepsTheNewestRowsAndSaysHowManyWentMissing) {
 }
 
 // Against a model: rows stay in their target from their send until the server answers a
-// ping sent after it; each message carries only the rows not sent yet; a lost link sends
-// every unconfirmed row again, first and in order; the backlog cap counts sent rows too.
+// ping sent after it; each message carries only the rows not sent yet, a long backlog in
+// several messages with a ping after each; a lost link sends every unconfirmed row again,
+// first and in order; the backlog cap counts sent rows too.
 TEST_F(TargetsTest, SentRowsWaitForTheServersAnswerAndGoOutAgainAfterALostLink) {
   RegisterSales();
   client.maxBacklogRows = 40;
+  client.maxUnsentBytes = 300;  // about ten rows a message
   client.pingTicket = 1;  // a link that confirms
   client.pingSink = [this] {
     ++client.pingTicket;
@@ -427,6 +429,7 @@ TEST_F(TargetsTest, SentRowsWaitForTheServersAnswerAndGoOutAgainAfterALostLink) 
   std::mt19937 random(7);
   int next = 0;
   size_t checked = 0;  // rows of the frames compared so far
+  int split = 0;        // sends that took several messages
   for (int step = 0; step < 600; ++step) {
     switch (random() % 8) {
       case 0: case 1: case 2:
@@ -438,6 +441,8 @@ TEST_F(TargetsTest, SentRowsWaitForTheServersAnswerAndGoOutAgainAfterALostLink) 
         }
         break;
       case 3: case 4: {
+        const uint64_t ticket = client.pingTicket;  // of the ping after the first message
+        const size_t framesBefore = frames.Count();
         client.SendTargetUpdates();
         release();
         const std::vector<std::vector<std::string>> rows = SentRows(frames);
@@ -446,7 +451,13 @@ TEST_F(TargetsTest, SentRowsWaitForTheServersAnswerAndGoOutAgainAfterALostLink) 
           ASSERT_EQ(rows[checked][0], std::to_string(table[i])) << "step " << step;
           ASSERT_EQ(rows[checked][1], std::string(rows[checked][1].size(), static_cast<char>('a' + table[i] % 26)));
         }
-        if (sent < table.size()) batches.push_back({client.pingTicket - 1, table.size() - sent});
+        for (size_t i = framesBefore; i < frames.Count(); ++i) {
+          const size_t carried = static_cast<size_t>(DecodedData(frames.Decoded(i)).rows.size());
+          EXPECT_LE(carried, 12u) << "step " << step;
+          batches.push_back({ticket + (i - framesBefore), carried});
+        }
+        ASSERT_EQ(client.pingTicket, ticket + (frames.Count() - framesBefore)) << "a ping after each message";
+        split += frames.Count() - framesBefore > 1;
         sent = table.size();
         break;
       }
@@ -474,6 +485,7 @@ TEST_F(TargetsTest, SentRowsWaitForTheServersAnswerAndGoOutAgainAfterALostLink) 
     ASSERT_EQ(client.GetTargetFrad("shop", "db", "sales").NbRows, static_cast<int64_t>(table.size())) << "step " << step;
   }
   EXPECT_GT(checked, 500u);
+  EXPECT_GT(split, 10);
 }
 
 TEST_F(TargetsTest, RowsAddedOrResetDuringASendAreNotLost) {
