@@ -154,8 +154,8 @@ void CheckLiveness(TvxClient* client, Endpoint* endpoint, websocketpp::connectio
   link->ackedAtCheck = socket.acked;
   link->fullAtCheck = socket.PeerFull();
   // A check this late means that this process was stopped or starved, not the server: it
-  // gets its time to answer again.
-  const bool late = now - link->lastCheck > 2 * client->pingPeriod;
+  // gets its time to answer again. (Ordinary timer delays stay well below the margin.)
+  const bool late = now - link->lastCheck > client->pingPeriod + client->silenceLimit / 2;
   link->lastCheck = now;
   if (late) link->lastHeard = now;
   FlushPong(link, con);
