@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchDir.h"
 #include "bench/RatioReporter.h"
 #include "record/ByteStream.h"
 
@@ -100,16 +101,6 @@ std::string MakeFile(const std::string& dir, uint64_t bytes) {
   file.AddBuffer("cTileLarge", block.data(), block.size());
   file.Save(path);
   return path;
-}
-
-std::string BenchDir() {
-  static std::string dir = [] {
-    char pattern[] = "/tmp/bytestream_bench_XXXXXX";
-    std::string made = mkdtemp(pattern);
-    std::atexit([] { std::filesystem::remove_all(BenchDir()); });
-    return made;
-  }();
-  return dir;
 }
 
 void BM_Read(benchmark::State& state) {

@@ -23,6 +23,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchDir.h"
 #include "bench/RatioReporter.h"
 #include "record/ByteStream.h"
 #include "table/IO_Datetimes.h"
@@ -102,18 +103,6 @@ void BM_AddRow(benchmark::State& state) {
     benchmark::DoNotOptimize(t.cTile);
   }
   PerRow(state, rows.size());
-}
-
-// The directory of the file-backed tables, removed at exit.
-const std::string& BenchDir() {
-  static const std::string dir = [] {
-    const char* base = std::getenv("TVX_BENCH_DIR");
-    std::string pattern = std::string(base ? base : "/var/tmp") + "/tvx-minifrad-bench-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    std::atexit([] { std::filesystem::remove_all(BenchDir()); });
-    return pattern;
-  }();
-  return dir;
 }
 
 // Args: rows. Two text columns.

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchDir.h"
 #include "bench/RatioReporter.h"
 #include "record/ByteStream.h"
 #include "service/ConfigParser.h"
@@ -31,16 +32,6 @@ namespace {
 constexpr int64_t kResetEvery = 1 << 14;
 const std::vector<int32_t> kTypes = {2, 6, 5};
 const std::vector<std::string> kNames = {"n", "name", "price"};
-
-std::string BenchDir() {
-  static std::string dir = [] {
-    char pattern[] = "/tmp/replay_bench_XXXXXX";
-    std::string made = mkdtemp(pattern);
-    std::atexit([] { std::filesystem::remove_all(BenchDir()); });
-    return made;
-  }();
-  return dir;
-}
 
 // The sample file of `rows` rows, as tvx_samplegen writes it; the first call writes every
 // size and lets the files settle.

@@ -101,14 +101,15 @@ TEST(ByteStreamDump, NestedContainersAndStreamVectors) {
   kids[0].AddString("a", "x");
   kids[1].AddString("b", "y");
   outer.AddStreamVector("kids", kids);
-  EXPECT_EQ(Dump(outer, true),
-            "c (dt_stream) --> \n"
-            "    n (dt_int32) --> 1\n"
-            "kids (dt_stream_vector) --> \n"
-            "    ------------ [0] ------------\n"
-            "    a (dt_string) --> \"x\"\n"
-            "    ------------ [1] ------------\n"
-            "    b (dt_string) --> \"y\"\n");
+  const std::string nested =
+      "c (dt_stream) --> \n"
+      "    n (dt_int32) --> 1\n"
+      "kids (dt_stream_vector) --> \n"
+      "    ------------ [0] ------------\n"
+      "    a (dt_string) --> \"x\"\n"
+      "    ------------ [1] ------------\n"
+      "    b (dt_string) --> \"y\"\n";
+  EXPECT_EQ(Dump(outer, true), nested);
   EXPECT_EQ(Dump(outer, false, 4),
             "    Type: dt_stream, Key: c, Values Size: 38, Entry Size 48\n"
             "        Type: dt_int32, Key: n, Values Size: 4, Entry Size 14\n"
@@ -133,15 +134,7 @@ TEST(ByteStreamDump, NestedContainersAndStreamVectors) {
   other.AddStream("kids2", foreign);
   CaptureStdout();
   for (const char* key : {"c", "kids", "kids2"}) outer.LogRecord(*other.GetRecord(key), 0, true);
-  EXPECT_EQ(GetCapturedStdout(),
-            "c (dt_stream) --> \n"
-            "    n (dt_int32) --> 1\n"
-            "kids (dt_stream_vector) --> \n"
-            "    ------------ [0] ------------\n"
-            "    a (dt_string) --> \"x\"\n"
-            "    ------------ [1] ------------\n"
-            "    b (dt_string) --> \"y\"\n"
-            "kids2 (dt_stream) --> \n");
+  EXPECT_EQ(GetCapturedStdout(), nested + "kids2 (dt_stream) --> \n");
 }
 
 TEST(ByteStreamDump, LogInfoOfADamagedTypeCode) {
