@@ -7,22 +7,24 @@
 //
 // Delivery: rows leave `frad` only once the data server has shown it read them. The first
 // `sentRows` rows went out on the current connection and wait for that confirmation, in the
-// batches of `inFlight`; the rows after them are not sent yet. When the connection is lost
-// the sent rows count as unsent again and go out first on the next one.
+// batches of `inFlight`; the rows after them are not sent yet. A clear is owed until the
+// server has shown it read it too. When the connection is lost an unconfirmed clear is owed
+// again and the sent rows count as unsent again: both go out first on the next one.
 //
-// Threading: `frad`, `keepRows`, the rows, `sentRows` and `inFlight` are used only under
-// `mutex`. `pending` is also
-// read without the lock by the update cycle's first test, so it is atomic; it is written
-// under the lock. A producer that writes cells in place takes `mutex` (through
+// Threading: `frad`, `keepRows`, the rows, `sentRows`, `inFlight` and the drop count are
+// used only under `mutex`. `pending` is also read without the lock by the update cycle's
+// first test, so it is atomic; it is written under the lock. A producer that writes cells in place takes `mutex` (through
 // TvxClient::GetTarget) and sets `pending` itself. Sending a message of the target takes
 // `sendMutex` first (below).
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <mutex>
 #include <string>
 
+#include "foundation/LogThrottle.h"
 #include "service/MessageFormat.h"
 #include "table/MiniFrad.h"
 
@@ -40,12 +42,17 @@ struct TargetData {
   // 0 with keepRows).
   int64_t sentRows = 0;
   // The messages those rows went in, oldest first: a message is read once the server
-  // answers a ping numbered `ticket` or later (TvxClient::confirmedTicket).
+  // answers a ping numbered `ticket` or later (TvxClient::pings).
   struct SentBatch {
     uint64_t ticket;
     int64_t rows;
   };
   std::deque<SentBatch> inFlight;
+  // Rows the backlog cap dropped since the last line saying so, the link's state at the
+  // last drop, and the throttle of those lines (update cycle only).
+  int64_t droppedRows = 0;
+  const char* dropWhy = "";
+  LogThrottle dropLog{std::chrono::seconds(1)};
   // The update message's image, kept from one send to the next (used under `mutex`).
   UpdateImage image;
   std::mutex mutex;
@@ -53,7 +60,11 @@ struct TargetData {
   // before `mutex`: a reset cannot clear the rows of an update between its build and its
   // send, and the target's messages reach the link in the order they were decided.
   std::mutex sendMutex;
-  // A clear the link refused: sent before any later update. Written under sendMutex; also
-  // read without it by the update cycle's first test.
+  // A clear the link refused, or one sent on a link lost before the server confirmed it:
+  // sent before any later update. Written under sendMutex; also read without it by the
+  // update cycle's first test.
   std::atomic<bool> clearOwed{false};
+  // The ping whose answer confirms the last clear sent (TvxClient::pings); under
+  // sendMutex.
+  uint64_t clearTicket = 0;
 };

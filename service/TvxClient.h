@@ -28,6 +28,7 @@
 
 #include "foundation/LogThrottle.h"
 #include "service/FixedPaths.h"
+#include "service/PingLedger.h"
 
 class ByteStream;
 class MiniFrad;
@@ -125,11 +126,12 @@ class TvxClient {
   std::chrono::milliseconds reconnectGap{5000};
   // How long Quit waits for the closing handshake before it stops the event loop.
   std::chrono::milliseconds closeGrace{2000};
-  // Rows a target keeps while the link is not open or full; past it the oldest are dropped.
+  // Rows a target keeps, sent or not, whatever the link's state; past it the oldest are
+  // dropped.
   int64_t maxBacklogRows = 500000;
   // How often the open link is checked and pinged, and how long the server may stay silent
-  // after a ping (no pong, no message, and the link's send queue not draining) before the
-  // link is given up and reopened as a lost one: a stopped server is noticed within
+  // after a ping (no answer to any of our pings, and the link's send queue not draining)
+  // before the link is given up and reopened as a lost one: a stopped server is noticed within
   // pingPeriod + silenceLimit. A check that comes late (the process itself was stopped)
   // pings and waits silenceLimit again. Tests shorten both.
   std::chrono::milliseconds pingPeriod{1000};
@@ -175,21 +177,24 @@ class TvxClient {
   // The update cycle's send: one update message per pending target with unsent rows, in
   // key order, written into its frame under the target's lock and compressed and sent after
   // it is released (producers never wait for the link; a reset of the target waits for the
-  // send, so no message carries rows a reset has cleared). A clear the link refused earlier
-  // goes out first. A ping follows the messages; the rows they carried leave their table
-  // (unless it keeps them) once its answer, or a later one, shows the server read them. A
-  // backlog of more than maxUnsentBytes goes out in several messages, a ping after each.
-  // While the link is not open or holds more than maxUnsentBytes unsent, nothing is built,
-  // the rows stay pending and each target keeps at most maxBacklogRows of them, sent or not
-  // (the oldest are dropped, with one log line saying how many and why).
+  // send, so no message carries rows a reset has cleared). A clear still owed goes out
+  // first. A ping follows the messages; the rows they carried leave their table (unless it
+  // keeps them) once its answer, or a later one, shows the server read them. A backlog of
+  // more than maxUnsentBytes goes out in several messages, a ping after each. While the
+  // link is not open or holds more than maxUnsentBytes unsent, nothing is built and the
+  // rows stay pending. Whatever the link's state, each target keeps at most maxBacklogRows
+  // rows, sent or not (TrimBacklog).
   void SendTargetUpdates();
-  // Empties the target (unless it keeps its rows), clears pending and sends its clear
-  // message. A clear the link refuses (not open) is kept, one per target, and sent by the
-  // update cycle before any later row of the target. An unknown target is ignored.
+  // Empties the target (unless it keeps its rows), clears pending, sends its clear message
+  // and asks the server to confirm it. The clear stays owed, one per target, until the
+  // server answers a ping sent after it: one the link refuses, or sent on a link lost before
+  // that answer, goes out again before any later row of the target. An unknown target is
+  // ignored.
   void ResetTarget(const std::string& alias, const std::string& database,
                    const std::string& table);
-  // After the link was lost (main thread, no network thread running): the rows sent and not
-  // confirmed count as unsent again, so that they go out first, in order, on the next link.
+  // After the link was lost (main thread, no network thread running): an unconfirmed clear
+  // is owed again and the rows sent and not confirmed count as unsent again, so that they go
+  // out first, in that order, on the next link. Each target keeps at most maxBacklogRows.
   void RewindUnconfirmed();
 
   // One target's part of SendTargetUpdates; true when update messages went out that no
@@ -202,11 +207,12 @@ class TvxClient {
   // target's mutex.
   void ReleaseConfirmed(TargetData& target);
   // Drops the oldest rows of a target over maxBacklogRows (none from a keep-rows target),
-  // saying so, with `why`, in at most one line per second.
+  // `why` naming the link's state, and says so in at most one line per second for the
+  // target, giving the rows dropped since its previous line. The caller holds the target's
+  // mutex; update cycle only.
   void TrimBacklog(const std::string& key, TargetData& target, const char* why);
-  LogThrottle backlogLog{std::chrono::seconds(1)};  // update cycle only
-  // Sends the target's clear message (built in `msg`); one the link refuses stays owed.
-  // The caller holds the target's sendMutex.
+  // Sends the target's clear message (built in `msg`); it stays owed when the link refuses
+  // it, else until the answer to the ping after it. The caller holds the target's sendMutex.
   bool SendClear(TargetData& target, ByteStream& msg);
 
   std::string tableRoot = FixedPaths::kLiveDir;  // root of the target table files
@@ -228,14 +234,12 @@ class TvxClient {
   // socket's, as last measured (a little behind: the measure is taken on the network
   // thread). Empty: no link, nothing held.
   std::function<uint64_t()> unsentBytes;
-  // Delivery confirmation. Pings carry increasing numbers; pingTicket is the number the next
-  // ping will carry, so a frame queued before pingTicket is read is confirmed by the answer
-  // to that ping or a later one, and confirmedTicket is the highest number answered. The
-  // link sets both and pingSink, which queues a ping behind every frame queued so far (false
-  // without a live connection). Without a link both stay 0: a frame then counts as read
-  // once the link took it.
-  std::atomic<uint64_t> pingTicket{0};
-  std::atomic<uint64_t> confirmedTicket{0};
+  // Delivery confirmation: the link numbers its pings and takes their answers here. A frame
+  // queued before pings.ticket is read is confirmed once pings.confirmed reaches it. The link
+  // also sets pingSink, which queues a ping behind every frame queued so far (false without
+  // a live connection). Without a link both numbers stay 0: a frame then counts as read once
+  // the link took it.
+  PingLedger pings;
   std::function<bool()> pingSink;
 
   // Sends "BS=" + the image of `bs` as one binary frame. False without a message when the

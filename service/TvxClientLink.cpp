@@ -4,7 +4,6 @@
 #include "service/TvxClientLink.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <exception>
 #include <type_traits>
@@ -60,11 +59,6 @@ void RunLoop(TvxClient::Link* link, Endpoint* endpoint) {
 
 int64_t Ticks(std::chrono::steady_clock::time_point t) { return t.time_since_epoch().count(); }
 
-// Network thread: the server of `handle` has just shown it is alive.
-void Heard(TvxClient::Link* link, const websocketpp::connection_hdl& handle) {
-  if (link->IsCurrent(handle)) link->lastHeard = std::chrono::steady_clock::now();
-}
-
 // Network thread: measures the connection's send queue (the library's and the socket's)
 // for the senders' next look. Frames the library is writing at that moment are in neither
 // queue: the figure misses at most one write's worth. Returns the socket's counters.
@@ -77,32 +71,27 @@ SocketCounters MeasureUnsent(TvxClient::Link* link, const ConnectionPtr& con) {
   return socket;
 }
 
-// Queues a ping numbered pingTicket behind every frame queued so far; false once the
-// connection is closing. Any thread.
+// Queues the next ping behind every frame queued so far; false once the connection is
+// closing. Any thread.
 template <class ConnectionPtr>
 bool Ping(TvxClient* client, const ConnectionPtr& con) {
   TvxClient::Link* link = client->link.get();
-  std::lock_guard<std::mutex> lock(link->sendMutex);
-  const uint64_t number = client->pingTicket;
-  websocketpp::lib::error_code ec;
-  con->ping(std::to_string(number), ec);
-  if (ec) return false;
-  client->pingTicket = number + 1;
+  std::lock_guard<std::mutex> lock(link->sendMutex);  // numbers follow the queue's order
+  uint64_t number = 0;
+  const std::string payload = client->pings.Next(&number);
   // The server's silence counts from the first question after its last answer.
-  if (client->confirmedTicket + 1 >= number) link->askedAt = Ticks(std::chrono::steady_clock::now());
-  return true;
+  if (client->pings.confirmed + 1 >= number) link->askedAt = Ticks(std::chrono::steady_clock::now());
+  websocketpp::lib::error_code ec;
+  con->ping(payload, ec);
+  return !ec;
 }
 
-// Network thread: the answer to one of our pings confirms every frame queued before it.
+// Network thread: the answer to one of our pings confirms every frame queued before it and
+// shows that the server reads. Any other pong is ignored (PingLedger).
 void Answered(TvxClient* client, const websocketpp::connection_hdl& handle, const std::string& payload) {
-  if (!client->link->IsCurrent(handle)) return;
-  client->link->lastHeard = std::chrono::steady_clock::now();
-  uint64_t number = 0;
-  const char* end = payload.data() + payload.size();
-  const auto parsed = std::from_chars(payload.data(), end, number);
-  // Anything else is a pong we did not ask for: a sign of life, no confirmation.
-  if (parsed.ec != std::errc() || parsed.ptr != end || number >= client->pingTicket) return;
-  if (number > client->confirmedTicket) client->confirmedTicket = number;
+  if (client->link->IsCurrent(handle) && client->pings.Answer(payload)) {
+    client->link->lastHeard = std::chrono::steady_clock::now();
+  }
 }
 
 // Network thread: answers the latest ping of the server unless the previous answer still
@@ -132,11 +121,12 @@ void ArmLivenessCheck(TvxClient* client, Endpoint* endpoint, websocketpp::connec
 }
 
 // Network thread, every pingPeriod while the connection is open. A server that stopped
-// (a frozen process keeps its TCP connection open and answers nothing) is given up once it
-// has left a ping unanswered for silenceLimit, without a closing handshake it would never
-// answer; the update cycle reopens the link and sends again what it did not confirm. A
-// server that reads, however slowly, is kept: it answers the pings between the frames as
-// it reaches them, and meanwhile the socket shows it taking bytes.
+// reading (a frozen process keeps its TCP connection open; a stuck one may still send
+// messages and pongs of its own) is given up once it has left our pings unanswered for
+// silenceLimit, without a closing handshake it would never answer; the update cycle
+// reopens the link and sends again what it did not confirm. A server that reads, however
+// slowly, is kept: it answers the pings between the frames as it reaches them, and
+// meanwhile a full socket shows it taking bytes.
 template <class Endpoint>
 void CheckLiveness(TvxClient* client, Endpoint* endpoint, websocketpp::connection_hdl handle) {
   TvxClient::Link* link = client->link.get();
@@ -160,7 +150,7 @@ void CheckLiveness(TvxClient* client, Endpoint* endpoint, websocketpp::connectio
   if (late) link->lastHeard = now;
   FlushPong(link, con);
 
-  const bool asked = client->confirmedTicket + 1 < client->pingTicket;
+  const bool asked = client->pings.Asked();
   const auto since = std::max(link->lastHeard, std::chrono::steady_clock::time_point(
                                                    std::chrono::steady_clock::duration(link->askedAt.load())));
   const auto silent = std::chrono::duration_cast<std::chrono::milliseconds>(now - since);
@@ -232,6 +222,7 @@ bool Connect(TvxClient* client, Endpoint* endpoint) {
   }
   link->SetHandle(con->get_handle());
   link->unsent = 0;
+  client->pings.NewConnection();
   con->set_max_message_size(kMaxMessageSize);
   endpoint->connect(con);
   return true;
@@ -369,7 +360,7 @@ bool TvxClient::Init(const std::string& address, int32_t port) {
       return secure ? UnsentBytes(link.get(), &link->tls) : UnsentBytes(link.get(), &link->plain);
     };
     pingSink = [this] { return secure ? PingNow(this, &link->tls) : PingNow(this, &link->plain); };
-    pingTicket = 1;  // from now on frames wait for the server's answer
+    pings.Start();  // from now on frames wait for the server's answer
     firstStart = false;
   }
   if (!(secure ? Connect(this, &link->tls) : Connect(this, &link->plain))) return false;
@@ -399,9 +390,6 @@ template <class Endpoint>
 void TvxClient::on_open(Endpoint* endpoint, std::weak_ptr<void> handle) {
   if (!link->IsCurrent(handle)) return;
   LogManager::Global << "Connection Opened";
-  // Pings of earlier connections will never be answered: nothing is asked on this one yet.
-  // Their frames were counted unsent again before it was made.
-  confirmedTicket = pingTicket - 1;
   link->lastHeard = link->lastCheck = std::chrono::steady_clock::now();
   link->askedAt = 0;
   link->ackedAtCheck = 0;
@@ -438,6 +426,5 @@ void TvxClient::on_close(Endpoint* endpoint, std::weak_ptr<void> handle) {
 template <class Endpoint, class MessagePtr>
 void TvxClient::on_message(Endpoint*, std::weak_ptr<void> handle, MessagePtr message) {
   if (!link->IsCurrent(handle)) return;
-  Heard(link.get(), handle);
   ReceiveFrame(message->get_payload());
 }

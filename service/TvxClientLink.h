@@ -45,7 +45,7 @@ struct TvxClient::Link {
   // every reading of its send queue: the library keeps the queue's size in a counter it does
   // not guard for readers, so the queue is measured on the network thread (whose own writes
   // cannot overlap the measure) while no other thread sends. Pings take their numbers
-  // (TvxClient::pingTicket) under it, so numbers follow the order of the queue.
+  // (TvxClient::pings) under it, so numbers follow the order of the queue.
   std::mutex sendMutex;
   // Bytes of frames queued on the current connection that have not yet reached the server's
   // side of the socket (the library's queue and the socket's send queue), as last measured
@@ -56,8 +56,8 @@ struct TvxClient::Link {
   std::atomic<int64_t> askedAt{0};
 
   // Network thread only, reset for each connection:
-  // when the server was last heard from (opening, pong, message, or room it made in a full
-  // socket), the last liveness check, the socket's acknowledged bytes and whether it was
+  // when the server was last heard from (opening, an answer to one of our pings, or room it
+  // made in a full socket), the last liveness check, the socket's acknowledged bytes and whether it was
   // full at that check, the timer of the next one, and the latest ping still owed a pong.
   std::chrono::steady_clock::time_point lastHeard;
   std::chrono::steady_clock::time_point lastCheck;

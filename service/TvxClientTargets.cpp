@@ -122,6 +122,16 @@ void TvxClient::UpdateTargetRows(TargetData* target, const std::vector<std::stri
   target->pending = true;
 }
 
+namespace {
+
+// Why a target holds rows over the backlog cap, for the line that says it dropped some.
+const char* BacklogCause(bool open, bool linkFull) {
+  if (!open) return "link not open";
+  return linkFull ? "link full" : "no answer from the server yet";
+}
+
+}  // namespace
+
 void TvxClient::SendTargetUpdates() {
   const bool open = Status == kOpen;
   // Measured once a period: the figure is the network thread's last measure anyway.
@@ -133,14 +143,11 @@ void TvxClient::SendTargetUpdates() {
     {
       std::lock_guard<std::mutex> lock(target.mutex);
       ReleaseConfirmed(target);
+      TrimBacklog(entry.first, target, BacklogCause(open, linkFull));
     }
-    if (!open || linkFull) {
-      // The rows wait here, within the backlog cap, rather than pile up in the link.
-      TrimBacklog(entry.first, target, open ? "link full" : "link not open");
-      continue;
-    }
-    // A target set pending meanwhile waits one period.
-    if (target.pending || target.clearOwed) unasked |= SendTarget(target, msg);
+    // The rows wait here rather than pile up in the link. A target set pending meanwhile
+    // waits one period.
+    if (open && !linkFull && (target.pending || target.clearOwed)) unasked |= SendTarget(target, msg);
   }
   // Its answer shows that the server read every message above.
   if (unasked && pingSink) pingSink();
@@ -148,15 +155,16 @@ void TvxClient::SendTargetUpdates() {
 
 bool TvxClient::SendTarget(TargetData& target, ByteStream& msg) {
   std::lock_guard<std::mutex> sendLock(target.sendMutex);
-  if (target.clearOwed && !SendClear(target, msg)) return false;
+  // An owed clear goes first; the ping after this period's messages confirms it too.
+  bool unasked = target.clearOwed;
+  if (unasked && !SendClear(target, msg)) return false;
   std::unique_lock<std::mutex> lock(target.mutex);
-  if (!target.pending) return false;
+  if (!target.pending) return unasked;
   target.pending = false;
   // Rows added from here on set pending again and wait for the next period. The rows
   // before `first` are on their way already.
   const int64_t last = target.frad.NbRows;
   int64_t first = target.keepRows ? 0 : target.sentRows;
-  bool unasked = false;
   while (first < last) {
     const int64_t end = target.keepRows ? last : std::min(last, MessageEnd(target.frad, first));
     target.image.Prepare(target, first, end);
@@ -171,7 +179,7 @@ bool TvxClient::SendTarget(TargetData& target, ByteStream& msg) {
     unasked = true;
     if (target.keepRows) break;
     // Read after the frame was queued, so the ping it names follows the frame.
-    target.inFlight.push_back({pingTicket.load(), end - first});
+    target.inFlight.push_back({pings.ticket.load(), end - first});
     target.sentRows = first = end;
     if (first < last && pingSink) {
       // A long backlog goes out in messages of about maxUnsentBytes, each followed by a
@@ -193,7 +201,7 @@ int64_t TvxClient::MessageEnd(const MiniFrad& table, int64_t first) const {
 }
 
 void TvxClient::ReleaseConfirmed(TargetData& target) {
-  const uint64_t confirmed = confirmedTicket;
+  const uint64_t confirmed = pings.confirmed;
   int64_t read = 0;
   while (!target.inFlight.empty() && target.inFlight.front().ticket <= confirmed) {
     read += target.inFlight.front().rows;
@@ -205,6 +213,7 @@ void TvxClient::ReleaseConfirmed(TargetData& target) {
 }
 
 void TvxClient::RewindUnconfirmed() {
+  const uint64_t confirmed = pings.confirmed;
   for (auto& entry : targets) {
     TargetData& target = *entry.second;
     std::lock_guard<std::mutex> sendLock(target.sendMutex);
@@ -212,8 +221,12 @@ void TvxClient::RewindUnconfirmed() {
     ReleaseConfirmed(target);
     target.inFlight.clear();
     target.sentRows = 0;
+    // A clear the server may not have read goes out again, before the rows that follow it.
+    if (target.clearTicket > confirmed) target.clearOwed = true;
+    target.clearTicket = 0;
     // A table sent whole goes out again too: the server may have missed its last state.
     if (target.frad.NbRows > 0) target.pending = true;
+    TrimBacklog(entry.first, target, BacklogCause(false, false));
   }
 }
 
@@ -221,29 +234,33 @@ bool TvxClient::SendClear(TargetData& target, ByteStream& msg) {
   BuildClearMessage(target, msg);
   const bool sent = ImplSendMsg(msg);
   target.clearOwed = !sent;
+  // Read after the frame was queued, so the ping it names follows the clear.
+  target.clearTicket = sent ? pings.ticket.load() : 0;
   return sent;
 }
 
 void TvxClient::TrimBacklog(const std::string& key, TargetData& target, const char* why) {
-  std::lock_guard<std::mutex> lock(target.mutex);
-  if (target.keepRows || target.frad.NbRows <= maxBacklogRows) return;
-  const int64_t dropped = target.frad.NbRows - maxBacklogRows;
-  target.frad.DropFirstRows(dropped);
-  // The oldest rows are the ones sent and not yet confirmed: they are given up with the rest.
-  for (int64_t left = dropped; left > 0 && !target.inFlight.empty();) {
-    TargetData::SentBatch& batch = target.inFlight.front();
-    const int64_t taken = std::min(left, batch.rows);
-    batch.rows -= taken;
-    target.sentRows -= taken;
-    left -= taken;
-    if (batch.rows == 0) target.inFlight.pop_front();
+  if (!target.keepRows && target.frad.NbRows > maxBacklogRows) {
+    const int64_t dropped = target.frad.NbRows - maxBacklogRows;
+    target.frad.DropFirstRows(dropped);
+    // The oldest rows are the ones sent and not yet confirmed: they are given up with the rest.
+    for (int64_t left = dropped; left > 0 && !target.inFlight.empty();) {
+      TargetData::SentBatch& batch = target.inFlight.front();
+      const int64_t taken = std::min(left, batch.rows);
+      batch.rows -= taken;
+      target.sentRows -= taken;
+      left -= taken;
+      if (batch.rows == 0) target.inFlight.pop_front();
+    }
+    target.droppedRows += dropped;
+    target.dropWhy = why;
   }
-  uint64_t folded = 0;
-  if (backlogLog.Due(&folded)) {
-    LogManager::Global << "Target " + key + ": " + why + ", dropped the oldest " + std::to_string(dropped) +
-                              " rows over the backlog of " + std::to_string(maxBacklogRows) +
-                              LogThrottle::Folded(folded);
-  }
+  // Rows dropped in a throttled second are told in the first period after it, dropping or not.
+  if (target.droppedRows == 0 || !target.dropLog.Due()) return;
+  LogManager::Global << "Target " + key + ": " + target.dropWhy + ", dropped the oldest " +
+                            std::to_string(target.droppedRows) + " rows over the backlog of " +
+                            std::to_string(maxBacklogRows);
+  target.droppedRows = 0;
 }
 
 void TvxClient::ResetTarget(const std::string& alias, const std::string& database,
@@ -262,5 +279,6 @@ void TvxClient::ResetTarget(const std::string& alias, const std::string& databas
     target->pending = false;
   }
   ByteStream msg(false);
-  SendClear(*target, msg);  // rows added from here on go out after it
+  // Rows added from here on go out after it; the ping asks the server to confirm it.
+  if (SendClear(*target, msg) && pingSink) pingSink();
 }

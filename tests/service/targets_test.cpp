@@ -374,23 +374,30 @@ TEST_F(TargetsTest, BacklogKeepsTheNewestRowsAndSaysHowManyWentMissing) {
       << text;
   EXPECT_EQ(text.find("dropped"), text.rfind("dropped")) << text;
 
-  // Over the cap every period: one line a second, the next one counting those folded in.
+  // Over the cap every period: one line a second, giving every row dropped since the last.
+  TargetData* sales = client.GetTarget("shop", "db", "sales");
   for (int round = 0; round < 4; ++round) {
-    if (round == 3) client.backlogLog.SetInterval(std::chrono::seconds(0));
+    if (round == 3) sales->dropLog.SetInterval(std::chrono::seconds(0));
     for (int i = 0; i < 3; ++i) {
       client.UpdateTarget("shop", "db", "sales", {std::to_string(12 + 3 * round + i), "x", "0"});
     }
     client.SendTargetUpdates();
   }
   text = log.Text();
-  size_t folded = text.find("dropped the oldest 3 rows over the backlog of 5 (3 more since the last line)\n");
-  EXPECT_NE(folded, std::string::npos) << text;
+  EXPECT_NE(text.find("dropped the oldest 12 rows over the backlog of 5\n"), std::string::npos) << text;
   EXPECT_EQ(text.rfind("dropped"), text.find("dropped", text.find("dropped") + 1)) << text;
+  // Rows dropped within a throttled second are told once it has passed, dropping or not.
+  sales->dropLog.SetInterval(std::chrono::hours(1));
+  for (int i = 0; i < 3; ++i) client.UpdateTarget("shop", "db", "sales", {std::to_string(24 + i), "x", "0"});
+  client.SendTargetUpdates();
+  sales->dropLog.SetInterval(std::chrono::seconds(0));
+  client.SendTargetUpdates();
+  EXPECT_NE(log.Text().find("dropped the oldest 3 rows over the backlog of 5\n"), std::string::npos) << log.Text();
 
   // Open, but holding more than it may unsent: the rows wait as well, and the line says so.
   TvxClient::Status = TvxClient::kOpen;
   client.unsentBytes = [this] { return client.maxUnsentBytes + 1; };
-  client.UpdateTarget("shop", "db", "sales", {"24", "x", "0"});
+  client.UpdateTarget("shop", "db", "sales", {"27", "x", "0"});
   client.SendTargetUpdates();
   EXPECT_NE(log.Text().find("Target shop/db/sales: link full, dropped the oldest 1 rows"), std::string::npos)
       << log.Text();
@@ -400,92 +407,175 @@ TEST_F(TargetsTest, BacklogKeepsTheNewestRowsAndSaysHowManyWentMissing) {
   client.SendTargetUpdates();
   std::vector<std::vector<std::string>> rows = SentRows(frames);
   ASSERT_EQ(rows.size(), 5u);
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(rows[i][0], std::to_string(20 + i));
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(rows[i][0], std::to_string(23 + i));
+}
+
+std::string EventOf(FrameLog& frames, size_t i) {
+  std::string event;
+  frames.Decoded(i).GetText("Event", &event);
+  return event;
 }
 
 // Against a model: rows stay in their target from their send until the server answers a
-// ping sent after it; each message carries only the rows not sent yet, a long backlog in
-// several messages with a ping after each; a lost link sends every unconfirmed row again,
-// first and in order; the backlog cap counts sent rows too.
+// ping sent after it, and only such an answer confirms: never a pong nobody asked for, a
+// foreign payload, a repeated answer or one of an earlier connection. Each message carries
+// only the rows not sent yet, a long backlog in several messages with a ping after each. A
+// reset's clear is owed until a ping after it is answered. A lost link sends the owed clear
+// and then every unconfirmed row again, first and in order. Every period holds the backlog
+// cap, sent rows included, whatever the link's state.
 TEST_F(TargetsTest, SentRowsWaitForTheServersAnswerAndGoOutAgainAfterALostLink) {
   RegisterSales();
   client.maxBacklogRows = 40;
   client.maxUnsentBytes = 300;  // about ten rows a message
-  client.pingTicket = 1;  // a link that confirms
-  client.pingSink = [this] {
-    ++client.pingTicket;
+  client.pings.Start();         // a link that confirms
+  client.pings.NewConnection();
+  std::vector<std::pair<uint64_t, std::string>> asked;  // the pings of this connection
+  std::vector<std::string> stale;                       // and of earlier ones
+  client.pingSink = [&] {
+    uint64_t number = 0;
+    std::string payload = client.pings.Next(&number);
+    asked.push_back({number, std::move(payload)});
     return true;
   };
   std::deque<int> table;  // the model: the target's rows by number,
   size_t sent = 0;        // the first `sent` of them sent and not confirmed,
-  std::deque<std::pair<uint64_t, size_t>> batches;  // in these messages (ticket, rows)
+  std::deque<std::pair<uint64_t, size_t>> batches;  // in these messages (ticket, rows),
+  uint64_t confirmed = 0;    // the highest ping answered,
+  uint64_t clearTicket = 0;  // the ping after a clear sent and not confirmed,
+  bool clearOwed = false;    // and a clear to send before any row
   auto release = [&] {
-    while (!batches.empty() && batches.front().first <= client.confirmedTicket) {
+    while (!batches.empty() && batches.front().first <= confirmed) {
       table.erase(table.begin(), table.begin() + static_cast<std::ptrdiff_t>(batches.front().second));
       sent -= batches.front().second;
       batches.pop_front();
+    }
+    if (clearTicket <= confirmed) clearTicket = 0;
+  };
+  auto cap = [&] {  // the oldest rows over the cap go, sent or not
+    release();
+    while (table.size() > 40) {
+      table.pop_front();
+      if (sent == 0) continue;
+      --sent;
+      if (--batches.front().second == 0) batches.pop_front();
     }
   };
   std::mt19937 random(7);
   int next = 0;
   size_t checked = 0;  // rows of the frames compared so far
-  int split = 0;        // sends that took several messages
-  for (int step = 0; step < 600; ++step) {
-    switch (random() % 8) {
-      case 0: case 1: case 2:
-        for (int i = static_cast<int>(random() % 4); i >= 0; --i) {
+  int split = 0;       // sends that took several messages
+  int cappedOpen = 0;  // sends that dropped rows of an open link
+  int clearsAgain = 0; // clears sent again after a lost link
+  for (int step = 0; step < 1200; ++step) {
+    const bool silent = step % 200 >= 120;  // a server that reads nothing for a while
+    switch (random() % 16) {
+      case 0: case 1: case 2: case 3: case 4: case 14:
+        for (int i = static_cast<int>(random() % 6); i >= 0; --i) {
           // Texts of every length up to 20, so that the messages' text offsets move.
           client.UpdateTarget("shop", "db", "sales",
                               {std::to_string(next), std::string(random() % 20, static_cast<char>('a' + next % 26)), "1"});
           table.push_back(next++);
         }
         break;
-      case 3: case 4: {
-        const uint64_t ticket = client.pingTicket;  // of the ping after the first message
+      case 5: case 6: case 7: {
+        const uint64_t ticket = client.pings.ticket;  // of the ping after the first message
         const size_t framesBefore = frames.Count();
         client.SendTargetUpdates();
         release();
+        cappedOpen += table.size() > 40;
+        cap();
+        size_t first = framesBefore;
+        if (clearOwed) {
+          ASSERT_GT(frames.Count(), first) << "step " << step;
+          ASSERT_EQ(EventOf(frames, first++), "CLEAR") << "step " << step << ": the owed clear first";
+          clearOwed = false;
+          clearTicket = ticket;
+          ++clearsAgain;
+        }
         const std::vector<std::vector<std::string>> rows = SentRows(frames);
         ASSERT_EQ(rows.size() - checked, table.size() - sent) << "step " << step;
         for (size_t i = sent; i < table.size(); ++i, ++checked) {
           ASSERT_EQ(rows[checked][0], std::to_string(table[i])) << "step " << step;
           ASSERT_EQ(rows[checked][1], std::string(rows[checked][1].size(), static_cast<char>('a' + table[i] % 26)));
         }
-        for (size_t i = framesBefore; i < frames.Count(); ++i) {
+        for (size_t i = first; i < frames.Count(); ++i) {
           const size_t carried = static_cast<size_t>(DecodedData(frames.Decoded(i)).rows.size());
           EXPECT_LE(carried, 12u) << "step " << step;
-          batches.push_back({ticket + (i - framesBefore), carried});
+          batches.push_back({ticket + (i - first), carried});
         }
-        ASSERT_EQ(client.pingTicket, ticket + (frames.Count() - framesBefore)) << "a ping after each message";
-        split += frames.Count() - framesBefore > 1;
+        const size_t pings = std::max(frames.Count() - first, size_t{first > framesBefore});
+        ASSERT_EQ(client.pings.ticket, ticket + pings) << "a ping after each message";
+        split += frames.Count() - first > 1;
         sent = table.size();
         break;
       }
-      case 5:
-        if (client.pingTicket > 1) client.confirmedTicket = client.pingTicket - 1 - random() % 2;
+      case 8: case 9:  // the server answers the last ping or the one before
+        if (silent || asked.empty()) break;
+        {
+          const auto& [number, payload] = asked[asked.size() - 1 - random() % std::min<size_t>(2, asked.size())];
+          ASSERT_EQ(client.pings.Answer(payload), number > confirmed) << "step " << step;
+          confirmed = std::max(confirmed, number);
+        }
         break;
-      case 6:  // the link down: the oldest rows over the cap go, sent or not
+      case 10: {  // pongs nobody asked for: none confirms anything
+        std::vector<std::string> pongs = {std::to_string(random() % 50), "x", ""};
+        if (!asked.empty()) {
+          const std::string& latest = asked.back().second;
+          const std::string part = latest.substr(0, latest.find('-') + 1);
+          const std::string number = latest.substr(part.size());
+          pongs.insert(pongs.end(), {number, part, latest + "0", part + "0" + number, part + "x"});
+          if (asked.front().first <= confirmed) pongs.push_back(asked.front().second);  // answered
+        }
+        if (!stale.empty()) pongs.push_back(stale[random() % stale.size()]);
+        for (const std::string& pong : pongs) ASSERT_FALSE(client.pings.Answer(pong)) << "step " << step << ": " << pong;
+        ASSERT_EQ(client.pings.confirmed, confirmed) << "step " << step;
+        break;
+      }
+      case 11:  // the link down for a period
         TvxClient::Status = TvxClient::kClosed;
         client.SendTargetUpdates();
         TvxClient::Status = TvxClient::kOpen;
-        release();
-        while (table.size() > 40) {
-          table.pop_front();
-          if (sent == 0) continue;
-          --sent;
-          if (--batches.front().second == 0) batches.pop_front();
-        }
+        cap();
         break;
-      default:  // a new link
+      case 12: case 13:  // a new link, whose period holds the cap too
         client.RewindUnconfirmed();
+        client.pings.NewConnection();
         release();
+        clearOwed = clearOwed || clearTicket != 0;
+        clearTicket = 0;
         sent = 0;
         batches.clear();
+        cap();
+        for (const auto& ping : asked) stale.push_back(ping.second);
+        asked.clear();
+        confirmed = client.pings.ticket - 1;
+        break;
+      default: {  // now and then a reset, with the link open or not
+        if (random() % 3 != 0) break;
+        const bool open = random() % 2 == 0;
+        const uint64_t ticket = client.pings.ticket;
+        const size_t framesBefore = frames.Count();
+        TvxClient::Status = open ? TvxClient::kOpen : TvxClient::kClosed;
+        client.ResetTarget("shop", "db", "sales");
+        TvxClient::Status = TvxClient::kOpen;
+        ASSERT_EQ(frames.Count(), framesBefore + open) << "step " << step;
+        if (open) {
+          ASSERT_EQ(EventOf(frames, framesBefore), "CLEAR");
+        }
+        ASSERT_EQ(client.pings.ticket, ticket + open) << "a ping after the clear";
+        table.clear();
+        sent = 0;
+        batches.clear();
+        clearTicket = open ? ticket : 0;
+        clearOwed = !open;
+      }
     }
     ASSERT_EQ(client.GetTargetFrad("shop", "db", "sales").NbRows, static_cast<int64_t>(table.size())) << "step " << step;
   }
   EXPECT_GT(checked, 500u);
   EXPECT_GT(split, 10);
+  EXPECT_GT(cappedOpen, 5);
+  EXPECT_GT(clearsAgain, 5);
 }
 
 TEST_F(TargetsTest, RowsAddedOrResetDuringASendAreNotLost) {
