@@ -25,7 +25,7 @@ using Hdl = websocketpp::connection_hdl;
 
 enum class State { kIdle, kConnecting, kOpen, kEnded };
 
-// The shared part of both endpoint kinds: state, received payloads, waiting.
+// The shared part of both endpoint kinds: state, received payloads and pongs, waiting.
 struct Shared {
   mutable std::mutex mu;
   mutable std::condition_variable changed;
@@ -34,6 +34,7 @@ struct Shared {
   int remoteCode = 1006;
   std::string error;
   std::vector<std::string> received;
+  std::vector<std::string> pongs;
 
   template <typename F>
   void Update(F f) {
@@ -55,6 +56,7 @@ class Link {
   virtual ~Link() = default;
   virtual bool Start(uint16_t port, const std::string& path, std::string* error) = 0;
   virtual bool Send(const std::string& payload, bool binary) = 0;
+  virtual bool Ping(const std::string& payload) = 0;
   virtual void Close(uint16_t code, const std::string& reason) = 0;
   virtual void Shutdown() = 0;
 };
@@ -92,6 +94,9 @@ class EndpointLink : public Link {
     client_.set_message_handler([this](Hdl, typename Client::message_ptr msg) {
       shared_->Update([&] { shared_->received.push_back(msg->get_payload()); });
     });
+    client_.set_pong_handler([this](Hdl, std::string payload) {
+      shared_->Update([&] { shared_->pongs.push_back(std::move(payload)); });
+    });
   }
 
   bool Start(uint16_t port, const std::string& path, std::string* error) override {
@@ -119,6 +124,12 @@ class EndpointLink : public Link {
     return !ec;
   }
 
+  bool Ping(const std::string& payload) override {
+    websocketpp::lib::error_code ec;
+    client_.ping(hdl_, payload, ec);
+    return !ec;
+  }
+
   void Close(uint16_t code, const std::string& reason) override {
     websocketpp::lib::error_code ec;
     client_.close(hdl_, code, reason, ec);
@@ -143,6 +154,11 @@ struct WsTestClient::Impl {
   Options options;
   Shared shared;
   std::unique_ptr<Link> link;
+
+  bool IsOpen() const {
+    std::lock_guard<std::mutex> lock(shared.mu);
+    return shared.state == State::kOpen;
+  }
 };
 
 WsTestClient::WsTestClient() : WsTestClient(Options{}) {}
@@ -172,12 +188,10 @@ bool WsTestClient::Compressed() const {
 }
 
 bool WsTestClient::Send(const std::string& payload, bool binary) {
-  {
-    std::lock_guard<std::mutex> lock(impl_->shared.mu);
-    if (impl_->shared.state != State::kOpen) return false;
-  }
-  return impl_->link->Send(payload, binary);
+  return impl_->IsOpen() && impl_->link->Send(payload, binary);
 }
+
+bool WsTestClient::Ping(const std::string& payload) { return impl_->IsOpen() && impl_->link->Ping(payload); }
 
 bool WsTestClient::Close(uint16_t code, const std::string& reason, std::chrono::milliseconds timeout) {
   impl_->link->Close(code, reason);
@@ -192,6 +206,16 @@ std::vector<std::string> WsTestClient::Received() const {
 bool WsTestClient::WaitForReceived(size_t count, std::chrono::milliseconds timeout) const {
   const Shared& s = impl_->shared;
   return s.Wait(timeout, [&] { return s.received.size() >= count; });
+}
+
+std::vector<std::string> WsTestClient::Pongs() const {
+  std::lock_guard<std::mutex> lock(impl_->shared.mu);
+  return impl_->shared.pongs;
+}
+
+bool WsTestClient::WaitForPongs(size_t count, std::chrono::milliseconds timeout) const {
+  const Shared& s = impl_->shared;
+  return s.Wait(timeout, [&] { return s.pongs.size() >= count; });
 }
 
 bool WsTestClient::WaitForEnd(std::chrono::milliseconds timeout) const {

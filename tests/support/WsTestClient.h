@@ -32,12 +32,17 @@ class WsTestClient {
   bool Compressed() const;
   // Queues one frame (binary frames are compressed when negotiated); false when not open.
   bool Send(const std::string& payload, bool binary = true);
+  // Sends a ping; false when not open.
+  bool Ping(const std::string& payload);
   // Starts the closing handshake with `code`; true when the link ended within `timeout`.
   bool Close(uint16_t code, const std::string& reason, std::chrono::milliseconds timeout);
 
   // Payloads received so far (after decompression), in order.
   std::vector<std::string> Received() const;
   bool WaitForReceived(size_t count, std::chrono::milliseconds timeout) const;
+  // Payloads of the pongs received so far, answers and unsolicited ones, in order.
+  std::vector<std::string> Pongs() const;
+  bool WaitForPongs(size_t count, std::chrono::milliseconds timeout) const;
   // Waits for the link to end (closed by either side or broken); true when it has.
   bool WaitForEnd(std::chrono::milliseconds timeout) const;
   // After the end: the close code the server sent (1006 when none came).
