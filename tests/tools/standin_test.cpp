@@ -191,6 +191,61 @@ TEST_F(StandInTest, DropEndsTheLinkWithoutClosingHandshake) {
   EXPECT_TRUE(server_.WaitUntil([](const StandInServer::View& v) { return v.open == 0; }, 5s));
 }
 
+TEST_F(StandInTest, PausedReadingLeavesMessagesAndPingsUnread) {
+  WsTestClient paused;
+  ASSERT_TRUE(paused.Connect(server_.Port(), 5s));
+  ASSERT_TRUE(server_.WaitForOpened(1, 5s));
+  EXPECT_EQ(server_.PauseReading(true), 1);
+  ASSERT_TRUE(paused.Send(Update("held", 0, 1)));
+  ASSERT_TRUE(paused.Ping("abc"));
+
+  WsTestClient later;
+  ASSERT_TRUE(later.Connect(server_.Port(), 5s));
+  ASSERT_TRUE(later.Send(Update("later", 0, 1)));
+  ASSERT_TRUE(server_.WaitForMessages(1, 5s));
+  EXPECT_FALSE(paused.WaitForPongs(1, 200ms));
+  EXPECT_EQ(server_.RowsOf("later").size(), 1u);
+  EXPECT_TRUE(server_.RowsOf("held").empty());
+
+  EXPECT_EQ(server_.PauseReading(false), 2);
+  ASSERT_TRUE(server_.WaitForMessages(2, 5s));
+  EXPECT_EQ(server_.RowsOf("held").size(), 1u);
+  ASSERT_TRUE(paused.WaitForPongs(1, 5s));
+  EXPECT_EQ(paused.Pongs(), std::vector<std::string>{"abc"});
+}
+
+TEST_F(StandInTest, HeartbeatsCountOnEachConnection) {
+  WsTestClient first;
+  ASSERT_TRUE(first.Connect(server_.Port(), 5s));
+  ASSERT_TRUE(server_.WaitForOpened(1, 5s));
+  server_.SetHeartbeat(5ms, 5);
+  ASSERT_TRUE(first.WaitForPongs(2, 5s));
+  WsTestClient second;
+  ASSERT_TRUE(second.Connect(server_.Port(), 5s));
+  ASSERT_TRUE(second.WaitForPongs(2, 5s));
+
+  server_.SetHeartbeat(0ms, 0);
+  EXPECT_EQ(server_.SendToAll("after"), 2);  // goes out after every heartbeat sent
+  for (WsTestClient* client : {&first, &second}) {
+    ASSERT_TRUE(client->WaitForReceived(1, 5s));
+    auto pongs = client->Pongs();
+    for (size_t i = 0; i < pongs.size(); ++i) EXPECT_EQ(pongs[i], std::to_string(5 + i));
+  }
+  EXPECT_FALSE(first.WaitForPongs(first.Pongs().size() + 1, 50ms));
+}
+
+TEST_F(StandInTest, FixedPongPayloadAnswersEachPing) {
+  WsTestClient client;
+  ASSERT_TRUE(client.Connect(server_.Port(), 5s));
+  server_.SetPongPayload("x");
+  ASSERT_TRUE(client.Ping("abc"));
+  ASSERT_TRUE(client.WaitForPongs(1, 5s));
+  server_.SetPongPayload(std::nullopt);
+  ASSERT_TRUE(client.Ping("def"));
+  ASSERT_TRUE(client.WaitForPongs(2, 5s));
+  EXPECT_EQ(client.Pongs(), (std::vector<std::string>{"x", "def"}));
+}
+
 TEST_F(StandInTest, AdmissionModes) {
   server_.SetAdmission(Admission::kRefuse);
   {
@@ -295,6 +350,21 @@ TEST(StandInProgram, CommandsAndReportLines) {
   EXPECT_EQ(client.Received()[0], testsupport::EncodeReply("API", "m1"));
   EXPECT_EQ(client.Received()[1].substr(0, 3), "XY=");
   EXPECT_TRUE(proc.WaitForLine("\"event\":\"unknown-command\"", 5s));
+
+  proc.WriteLine("pongs fixed not yours");
+  ASSERT_TRUE(proc.WaitForLine("\"event\":\"pongs\"", 5s));
+  ASSERT_TRUE(client.Ping("mine"));
+  ASSERT_TRUE(client.WaitForPongs(1, 5s));
+  EXPECT_EQ(client.Pongs()[0], "not yours");
+  proc.WriteLine("heartbeat 5 7");
+  ASSERT_TRUE(client.WaitForPongs(2, 5s));
+  EXPECT_EQ(client.Pongs()[1], "7");
+  proc.WriteLine("read pause");
+  proc.WriteLine("read resume");
+  proc.WriteLine("pongs fixed");
+  EXPECT_TRUE(proc.WaitForLine("\"event\":\"reading\",\"conns\":1,\"paused\":true", 5s));
+  EXPECT_TRUE(proc.WaitForLine("\"event\":\"reading\",\"conns\":1,\"paused\":false", 5s));
+  EXPECT_TRUE(proc.WaitForLine("\"line\":\"pongs fixed\"", 5s));
 
   proc.WriteLine("close 4000 going");
   ASSERT_TRUE(client.WaitForEnd(5s));

@@ -11,6 +11,9 @@
 //   {"event":"bad-message","conn":1,"seq":2,"bytes":3,"error":"..."}
 //   {"event":"close","conn":1,"code":1001,"reason":""}
 //   {"event":"sent","conns":1,"bytes":30}   (and "closing", "dropped", "admission", ...)
+//   {"event":"reading","conns":1,"paused":true}
+//   {"event":"heartbeat","ms":100,"first":1}   (ms 0: stopped)
+//   {"event":"pongs","mode":"fixed","payload":"x"}   (or "mode":"echo")
 // Texts are JSON strings (control bytes escaped, other bytes as they are); buffers show as
 // {"buffer":<length>}; NaN and infinities as strings; null cells as null.
 

@@ -39,14 +39,93 @@ class DeclinableDeflate : public pmd::enabled<Config> {
   }
 };
 
-struct DeflateConfig : websocketpp::config::asio {
-  typedef DeflateConfig type;
+// A connection's socket as the library reads and writes it, with reads that can be held.
+// A read first waits for bytes and, while held, leaves them in the kernel: the server
+// takes nothing, not even the rest of a frame, and the peer's sends back up. (The
+// library's own pause_reading stops only after the read already under way, which takes
+// the next bytes that come; resuming before they came would start a second read.)
+class HoldableSocket {
+ public:
+  using executor_type = asio::ip::tcp::socket::executor_type;
+
+  explicit HoldableSocket(asio::ip::tcp::socket& socket) : socket_(socket), release_(socket.get_executor()) {}
+
+  executor_type get_executor() { return socket_.get_executor(); }
+
+  // While held, reads take no bytes; a read already waiting goes on once released.
+  void Hold(bool hold) {
+    held_ = hold;
+    if (!hold) release_.cancel();
+  }
+
+  template <typename Buffers, typename Handler>
+  void async_read_some(const Buffers& buffers, Handler&& handler) {
+    auto readable = [this, buffers, handler = std::forward<Handler>(handler)](const asio::error_code& ec) mutable {
+      if (ec) {
+        handler(ec, size_t{0});
+      } else if (held_) {
+        WaitForRelease(buffers, std::move(handler));
+      } else {
+        socket_.async_read_some(buffers, std::move(handler));
+      }
+    };
+    socket_.async_wait(asio::socket_base::wait_read, std::move(readable));
+  }
+
+  template <typename Buffers, typename Handler>
+  void async_write_some(const Buffers& buffers, Handler&& handler) {
+    socket_.async_write_some(buffers, std::forward<Handler>(handler));
+  }
+
+ private:
+  template <typename Buffers, typename Handler>
+  void WaitForRelease(const Buffers& buffers, Handler handler) {
+    release_.expires_at(asio::steady_timer::time_point::max());
+    release_.async_wait([this, buffers, handler = std::move(handler)](const asio::error_code&) mutable {
+      async_read_some(buffers, std::move(handler));
+    });
+  }
+
+  asio::ip::tcp::socket& socket_;
+  asio::steady_timer release_;  // a held read waits on it; Hold(false) cancels it
+  bool held_ = false;
+};
+
+namespace basic_socket = websocketpp::transport::asio::basic_socket;
+
+// The library's plain socket policy, reading and writing through a HoldableSocket.
+class HoldableConnection : public basic_socket::connection {
+ public:
+  HoldableSocket& get_socket() { return *holdable_; }
+  void HoldReading(bool hold) { holdable_->Hold(hold); }
+
+ protected:
+  websocketpp::lib::error_code init_asio(io_service_ptr service, strand_ptr strand, bool isServer) {
+    websocketpp::lib::error_code ec = basic_socket::connection::init_asio(service, strand, isServer);
+    if (!ec) holdable_ = std::make_unique<HoldableSocket>(get_raw_socket());
+    return ec;
+  }
+
+ private:
+  std::unique_ptr<HoldableSocket> holdable_;
+};
+
+struct HoldableEndpoint : basic_socket::endpoint {
+  typedef HoldableConnection socket_con_type;
+};
+
+struct StandInConfig : websocketpp::config::asio {
+  typedef StandInConfig type;
   typedef websocketpp::config::asio base;
   struct permessage_deflate_config {};
   typedef DeclinableDeflate<permessage_deflate_config> permessage_deflate_type;
+  struct transport_config : base::transport_config {
+    typedef HoldableEndpoint socket_type;
+  };
+  typedef websocketpp::transport::asio::endpoint<transport_config> transport_type;
 };
 
-using Server = websocketpp::server<DeflateConfig>;
+using Server = websocketpp::server<StandInConfig>;
 using Hdl = websocketpp::connection_hdl;
 
 constexpr size_t kMaxMessageSize = size_t(1) << 31;
@@ -66,7 +145,12 @@ struct StandInServer::Impl {
   std::unique_ptr<asio::ip::tcp::acceptor> stallAcceptor;
   std::vector<std::unique_ptr<asio::ip::tcp::socket>> stalled;
   std::map<Hdl, uint64_t, std::owner_less<Hdl>> ids;
-  std::map<Hdl, uint64_t, std::owner_less<Hdl>> open;
+  std::map<Hdl, uint64_t, std::owner_less<Hdl>> open;  // -> the number of its next heartbeat
+  std::unique_ptr<asio::steady_timer> heartbeat;
+  std::chrono::milliseconds beatPeriod{0};
+  uint64_t beatFirst = 0;
+  uint64_t beatRound = 0;  // counts heartbeat changes, so that a tick already due then stops
+  std::optional<std::string> pongPayload;
 
   // What was seen, for the test threads.
   mutable std::mutex mu;
@@ -114,6 +198,7 @@ struct StandInServer::Impl {
   bool OnValidate(Hdl hdl);
   void OnOpen(Hdl hdl);
   void OnMessage(Hdl hdl, Server::message_ptr msg);
+  bool OnPing(Hdl hdl);
   void OnClose(Hdl hdl);
   void OnFail(Hdl hdl);
   bool Listen(std::string* error);
@@ -124,6 +209,9 @@ struct StandInServer::Impl {
   void Admit(Admission next);
   int ForEachOpen(const std::function<void(Server::connection_ptr)>& act);
   void DropAllNow();
+  void Heartbeat(std::chrono::milliseconds period, uint64_t first);
+  void ArmHeartbeat();
+  void SendBeats();
 };
 
 bool StandInServer::Impl::OnValidate(Hdl hdl) {
@@ -148,7 +236,7 @@ bool StandInServer::Impl::OnValidate(Hdl hdl) {
 
 void StandInServer::Impl::OnOpen(Hdl hdl) {
   uint64_t id = IdOf(hdl);
-  open[hdl] = id;
+  open[hdl] = beatFirst;
   Report(EventLine("open", ",\"conn\":" + std::to_string(id)));
   Record([&] { ++opened; });
 }
@@ -170,12 +258,21 @@ void StandInServer::Impl::OnMessage(Hdl hdl, Server::message_ptr msg) {
   Record([&] { messages.push_back(std::move(r)); });
 }
 
+// True lets the library echo the ping; a fixed answer replaces the echo.
+bool StandInServer::Impl::OnPing(Hdl hdl) {
+  if (!pongPayload) return true;
+  websocketpp::lib::error_code ec;
+  server.get_con_from_hdl(hdl)->pong(*pongPayload, ec);
+  return false;
+}
+
 void StandInServer::Impl::OnClose(Hdl hdl) {
   Server::connection_ptr con = server.get_con_from_hdl(hdl);
   Closed c;
   c.connection = IdOf(hdl);
   c.remoteCode = con->get_remote_close_code();
   c.remoteReason = con->get_remote_close_reason();
+  con->HoldReading(false);  // a held read would keep the ended connection alive
   open.erase(hdl);
   ids.erase(hdl);
   Report(CloseLine(c));
@@ -257,7 +354,8 @@ void StandInServer::Impl::Admit(Admission next) {
 int StandInServer::Impl::ForEachOpen(const std::function<void(Server::connection_ptr)>& act) {
   int count = 0;
   auto snapshot = open;  // `act` may end a connection, which edits `open`
-  for (auto& [hdl, id] : snapshot) {
+  for (auto& entry : snapshot) {
+    const Hdl& hdl = entry.first;
     websocketpp::lib::error_code ec;
     Server::connection_ptr con = server.get_con_from_hdl(hdl, ec);
     if (ec || !con) continue;
@@ -274,7 +372,34 @@ void StandInServer::Impl::DropAllNow() {
     auto& socket = con->get_raw_socket();
     socket.set_option(asio::socket_base::linger(true, 0), ec);
     socket.close(ec);
+    con->HoldReading(false);  // else a held read never learns of the close
   });
+}
+
+void StandInServer::Impl::Heartbeat(std::chrono::milliseconds period, uint64_t first) {
+  beatPeriod = period;
+  beatFirst = first;
+  ++beatRound;
+  for (auto& entry : open) entry.second = first;
+  heartbeat->cancel();
+  if (period.count() > 0) ArmHeartbeat();
+}
+
+void StandInServer::Impl::ArmHeartbeat() {
+  heartbeat->expires_after(beatPeriod);
+  heartbeat->async_wait([this, round = beatRound](const asio::error_code& ec) {
+    if (ec || round != beatRound) return;
+    SendBeats();
+    ArmHeartbeat();
+  });
+}
+
+void StandInServer::Impl::SendBeats() {
+  for (auto& [hdl, next] : open) {
+    websocketpp::lib::error_code ec;
+    Server::connection_ptr con = server.get_con_from_hdl(hdl, ec);
+    if (!ec) con->pong(std::to_string(next++), ec);  // a connection already closing refuses
+  }
 }
 
 StandInServer::StandInServer() : impl_(std::make_unique<Impl>()) {}
@@ -301,8 +426,10 @@ bool StandInServer::Start(uint16_t port, std::string* error) {
   d.server.set_validate_handler([&d](Hdl h) { return d.OnValidate(h); });
   d.server.set_open_handler([&d](Hdl h) { d.OnOpen(h); });
   d.server.set_message_handler([&d](Hdl h, Server::message_ptr m) { d.OnMessage(h, m); });
+  d.server.set_ping_handler([&d](Hdl h, std::string) { return d.OnPing(h); });
   d.server.set_close_handler([&d](Hdl h) { d.OnClose(h); });
   d.server.set_fail_handler([&d](Hdl h) { d.OnFail(h); });
+  d.heartbeat = std::make_unique<asio::steady_timer>(d.server.get_io_service());
   d.port = port;
   if (!d.Listen(error)) return false;
   {
@@ -334,6 +461,7 @@ void StandInServer::Stop() {
     d.StopListening();
     d.EndStall();
     d.DropAllNow();
+    d.Heartbeat(std::chrono::milliseconds(0), 0);
     return 0;
   });
   {
@@ -388,6 +516,30 @@ int StandInServer::SendToAll(const std::string& payload, bool binary) {
     });
     impl_->Report(EventLine("sent", ",\"conns\":" + std::to_string(n) + ",\"bytes\":" + std::to_string(payload.size())));
     return n;
+  });
+}
+
+int StandInServer::PauseReading(bool paused) {
+  return impl_->OnLoop(0, [this, paused] {
+    int n = impl_->ForEachOpen([paused](Server::connection_ptr con) { con->HoldReading(paused); });
+    impl_->Report(EventLine("reading", ",\"conns\":" + std::to_string(n) + ",\"paused\":" + (paused ? "true" : "false")));
+    return n;
+  });
+}
+
+void StandInServer::SetHeartbeat(std::chrono::milliseconds period, uint64_t first) {
+  impl_->OnLoop(0, [this, period, first] {
+    impl_->Heartbeat(period, first);
+    impl_->Report(EventLine("heartbeat", ",\"ms\":" + std::to_string(period.count()) + ",\"first\":" + std::to_string(first)));
+    return 0;
+  });
+}
+
+void StandInServer::SetPongPayload(std::optional<std::string> payload) {
+  impl_->OnLoop(0, [this, &payload] {
+    impl_->pongPayload = payload;
+    impl_->Report(EventLine("pongs", payload ? ",\"mode\":\"fixed\",\"payload\":" + JsonString(*payload) : ",\"mode\":\"echo\""));
+    return 0;
   });
 }
 

@@ -4,7 +4,8 @@
 // link the way the real data server does (permessage-deflate offered by the client is
 // accepted), decodes every message it receives with the independent wire decoder, and can
 // be told to misbehave: decline compression, close, drop the TCP connection, refuse or
-// stall new connections, answer with replies or broken frames.
+// stall new connections, answer with replies or broken frames, and fool the client's
+// liveness pings: stop reading, send pongs nobody asked for, answer pings wrongly.
 //
 // The server runs its own network thread from Start to Stop. Every public method is
 // thread-safe; the actions (Close, Drop, Send...) run on the network thread and return
@@ -14,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -95,6 +97,19 @@ class StandInServer {
   int SendToAll(const std::string& payload, bool binary = true);
   int SendReply(const std::string& func, const std::string& msid);
   int SendFailure(const std::string& msid, const std::string& detail);
+  // Stops (or resumes) reading: a paused connection takes no bytes at all, so its
+  // messages and pings stay unread in the kernel (and its client's sends back up) while
+  // the server still writes to it. Connections opened later read normally.
+  int PauseReading(bool paused);
+
+  // While running: every `period`, sends each open connection an unsolicited pong whose
+  // payload is a decimal count, `first` and on, counted per connection. Every open
+  // connection restarts at `first`, a later one starts there. A zero period stops them.
+  void SetHeartbeat(std::chrono::milliseconds period, uint64_t first);
+  // While running: answers each ping with `payload` instead of the ping's own (at most
+  // 125 bytes, the limit of a control frame; a longer one leaves pings unanswered).
+  // nullopt, the default, echoes again.
+  void SetPongPayload(std::optional<std::string> payload);
 
   // What was seen so far (copies).
   std::vector<Handshake> Handshakes() const;

@@ -10,6 +10,12 @@
 //   malformed KIND          send a broken frame: two-bytes, bad-prefix, prefix-only,
 //                           truncated, directory-past-end, huge-count, bad-type,
 //                           key-past-record, no-func, no-msid
+//   read pause|resume       stop or restart reading on every open connection
+//   heartbeat MS [FIRST]    every MS milliseconds, an unsolicited pong to every open
+//                           connection, numbered FIRST (1 by default), FIRST + 1, ... on
+//                           each; 0 stops them
+//   pongs echo              answer pings with their own payload (the default)
+//   pongs fixed PAYLOAD     answer pings with PAYLOAD (the rest of the line, 1 to 125 bytes)
 //   quit
 // The end of standard input ends the commands, not the server: it runs until "quit",
 // SIGINT or SIGTERM.
@@ -23,10 +29,12 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -78,6 +86,39 @@ std::string RestOf(std::istringstream& in) {
   return rest;
 }
 
+// A decimal number of at most `maxDigits` (at most 18, so that it fits any 64-bit type).
+bool ParseNumber(const std::string& word, size_t maxDigits, uint64_t* out) {
+  if (word.empty() || word.size() > maxDigits || word.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  *out = std::stoull(word);
+  return true;
+}
+
+// "heartbeat MS [FIRST]"
+bool SetHeartbeat(standin::StandInServer& server, std::istringstream& in) {
+  std::string ms, first;
+  uint64_t period = 0, from = 1;
+  if (!(in >> ms) || !ParseNumber(ms, 18, &period)) return false;
+  if (in >> first && !ParseNumber(first, 18, &from)) return false;
+  server.SetHeartbeat(std::chrono::milliseconds(period), from);
+  return true;
+}
+
+// "pongs echo" or "pongs fixed PAYLOAD"
+bool SetPongs(standin::StandInServer& server, std::istringstream& in) {
+  const size_t kMaxControlPayload = 125;
+  std::string mode;
+  in >> mode;
+  if (mode == "echo") {
+    server.SetPongPayload(std::nullopt);
+    return true;
+  }
+  std::string payload = RestOf(in);
+  if (mode != "fixed" || payload.empty() || payload.size() > kMaxControlPayload) return false;
+  server.SetPongPayload(payload);
+  return true;
+}
+
 // Runs one command line; false for a line it does not understand.
 bool Execute(standin::StandInServer& server, const std::string& line) {
   std::istringstream in(line);
@@ -85,6 +126,7 @@ bool Execute(standin::StandInServer& server, const std::string& line) {
   in >> cmd;
   Admission admission;
   Malformed kind;
+  uint64_t code;
   if (cmd.empty()) return true;
   if (cmd == "quit") {
     kill(getpid(), SIGTERM);
@@ -92,8 +134,8 @@ bool Execute(standin::StandInServer& server, const std::string& line) {
     server.SetDeclineCompression(a == "on");
   } else if (cmd == "admit" && in >> a && ParseAdmission(a, &admission)) {
     server.SetAdmission(admission);
-  } else if (cmd == "close" && in >> a && a.find_first_not_of("0123456789") == std::string::npos && a.size() <= 4) {
-    server.CloseAll(static_cast<uint16_t>(std::stoi(a)), RestOf(in));
+  } else if (cmd == "close" && in >> a && ParseNumber(a, 4, &code)) {
+    server.CloseAll(static_cast<uint16_t>(code), RestOf(in));
   } else if (cmd == "drop") {
     server.DropAll();
   } else if (cmd == "reply" && in >> a) {
@@ -104,6 +146,12 @@ bool Execute(standin::StandInServer& server, const std::string& line) {
     server.SendFailure(a, RestOf(in));
   } else if (cmd == "malformed" && in >> a && ParseMalformed(a, &kind)) {
     server.SendToAll(testsupport::MalformedFrame(kind));
+  } else if (cmd == "read" && in >> a && (a == "pause" || a == "resume")) {
+    server.PauseReading(a == "pause");
+  } else if (cmd == "heartbeat") {
+    return SetHeartbeat(server, in);
+  } else if (cmd == "pongs") {
+    return SetPongs(server, in);
   } else {
     return false;
   }
