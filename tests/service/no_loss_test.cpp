@@ -30,9 +30,15 @@ using namespace std::chrono_literals;
 // The numbers of the rows received, by connection, in arrival order.
 using ByConnection = std::map<uint64_t, std::vector<int64_t>>;
 
+bool IsClear(const standin::Received& m) {
+  std::string event;
+  return m.message.GetText("Event", &event) && event == "CLEAR";
+}
+
 ByConnection NumbersByConnection(const std::vector<standin::Received>& messages) {
   ByConnection numbers;
   for (const standin::Received& m : messages) {
+    if (IsClear(m)) continue;
     EXPECT_TRUE(m.hasTable) << m.error;
     for (const auto& row : m.table.rows) numbers[m.connection].push_back(std::get<int64_t>(row.at(0)));
   }
@@ -119,6 +125,7 @@ uint16_t StartStandIn(testsupport::Subprocess& process, uint16_t port, const std
 std::vector<int64_t> RecordedNumbers(const std::string& record) {
   std::vector<int64_t> numbers;
   for (const standin::Received& m : standin::ReadRecordFile(record)) {
+    if (IsClear(m)) continue;
     EXPECT_TRUE(m.hasTable) << m.error;
     for (const auto& row : m.table.rows) numbers.push_back(std::get<int64_t>(row.at(0)));
   }
@@ -159,6 +166,13 @@ struct FreezeRun {
     return numbers.empty() ? 0 : numbers.back() + 1;
   }
   ByConnection Numbers() { return NumbersByConnection(standin::ReadRecordFile(dir.File("first.frames"))); }
+  // Waits up to `timeout` for the link to be given up as silent; true when it was.
+  bool GivenUp(std::chrono::milliseconds timeout) {
+    for (const auto until = std::chrono::steady_clock::now() + timeout;; std::this_thread::sleep_for(10ms)) {
+      if (log.Text().find("No answer from the server for ") != std::string::npos) return true;
+      if (std::chrono::steady_clock::now() > until) return false;
+    }
+  }
   int64_t Waiting() {
     TargetData* target = link.client->GetTarget("api", "live", "numbers");
     std::lock_guard<std::mutex> lock(target->mutex);
@@ -296,6 +310,74 @@ TEST(NoLoss, StoppedServiceKeepsItsLink) {
   const ByConnection numbers = run.Numbers();
   EXPECT_EQ(numbers.size(), 1u) << run.log.Text();
   EXPECT_EQ(ExpectEveryRowInOrder(numbers, produced), 0);
+}
+
+// A server that makes the client believe it reads: pongs nobody asked for (heartbeats
+// counting 1, 2, 3... or 0, 1, 2...), or every ping answered with a payload of its own. None
+// of them confirms a row or keeps the link of a server that reads nothing: it is given up
+// within the silence limit and a check or two, and its rows go out again on the next
+// connection. Were it kept, it would die (dropped) with the rows the pongs confirmed.
+struct Pretence {
+  const char* name;
+  std::vector<std::string> commands;  // to the stand-in, once the rows flow
+  bool givenUp;
+};
+
+void PrintTo(const Pretence& pretence, std::ostream* out) { *out << pretence.name; }
+
+class PretendingServer : public ::testing::TestWithParam<Pretence> {};
+
+TEST_P(PretendingServer, ConfirmsNothingAndKeepsNoLinkItDoesNotRead) {
+  FreezeRun run(0);
+  ASSERT_TRUE(run.Start());
+  std::this_thread::sleep_for(300ms);
+  for (const std::string& command : GetParam().commands) ASSERT_TRUE(run.server.WriteLine(command));
+  // Within the silence limit (1 s) and a check (250 ms), with room for a busy machine.
+  const bool givenUp = run.GivenUp(GetParam().givenUp ? 4s : 2500ms);
+  EXPECT_EQ(givenUp, GetParam().givenUp) << run.log.Text();
+  ASSERT_TRUE(run.server.WriteLine(givenUp ? "pongs echo" : "drop"));
+  std::this_thread::sleep_for(500ms);
+  const int64_t produced = run.Finish();
+  ExpectEveryRowInOrder(run.Numbers(), produced);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NoLoss, PretendingServer,
+    ::testing::Values(Pretence{"HeartbeatsFromOne", {"read pause", "heartbeat 50 1"}, true},
+                      Pretence{"HeartbeatsFromZero", {"read pause", "heartbeat 100 0"}, true},
+                      Pretence{"ForeignAnswers", {"pongs fixed x"}, true},
+                      Pretence{"HeartbeatsWhileReading", {"heartbeat 50 1"}, false}),
+    [](const ::testing::TestParamInfo<Pretence>& info) { return std::string(info.param.name); });
+
+// A reset typed while the server reads nothing: its clear stays owed until the server
+// confirms it, so the next connection gets it first, then every row from after the reset
+// and none from before.
+TEST(NoLoss, ResetReachesTheNextConnectionFirst) {
+  FreezeRun run(0);
+  ASSERT_TRUE(run.Start());
+  std::this_thread::sleep_for(300ms);
+  ASSERT_TRUE(run.server.WriteLine("read pause"));
+  std::this_thread::sleep_for(100ms);
+  const int64_t before = run.stream->produced;
+  run.link.client->ResetTarget("api", "live", "numbers");
+  const int64_t after = run.stream->produced;
+  ASSERT_TRUE(run.GivenUp(4s)) << run.log.Text();
+  std::this_thread::sleep_for(500ms);
+  const int64_t produced = run.Finish();
+
+  std::vector<standin::Received> next;
+  for (standin::Received& m : standin::ReadRecordFile(run.dir.File("first.frames"))) {
+    if (m.connection > 1) next.push_back(std::move(m));
+  }
+  ASSERT_FALSE(next.empty());
+  EXPECT_TRUE(IsClear(next.front())) << "the owed clear first";
+  const ByConnection numbers = NumbersByConnection(next);
+  ASSERT_FALSE(numbers.empty());
+  const std::vector<int64_t>& rows = numbers.begin()->second;
+  EXPECT_GE(rows.front(), before) << "a row from before the reset";
+  EXPECT_LE(rows.front(), after) << "rows from after the reset lost";
+  for (size_t i = 1; i < rows.size(); ++i) ASSERT_EQ(rows[i], rows[i - 1] + 1);
+  EXPECT_EQ(rows.back(), produced - 1);
 }
 
 // A server that sends pings without pause and reads more slowly than a pong per ping would
