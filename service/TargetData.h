@@ -13,9 +13,9 @@
 //
 // Threading: `frad`, `keepRows`, the rows, `sentRows`, `inFlight` and the drop count are
 // used only under `mutex`. `pending` is also read without the lock by the update cycle's
-// first test, so it is atomic; it is written under the lock. A producer that writes cells in place takes `mutex` (through
-// TvxClient::GetTarget) and sets `pending` itself. Sending a message of the target takes
-// `sendMutex` first (below).
+// first test, so it is atomic; it is written under the lock. A producer that writes cells
+// in place takes `mutex` (through TvxClient::GetTarget) and sets `pending` itself. Sending
+// a message of the target takes `sendMutex` first (below).
 
 #include <atomic>
 #include <chrono>

@@ -131,8 +131,8 @@ class TvxClient {
   int64_t maxBacklogRows = 500000;
   // How often the open link is checked and pinged, and how long the server may stay silent
   // after a ping (no answer to any of our pings, and the link's send queue not draining)
-  // before the link is given up and reopened as a lost one: a stopped server is noticed within
-  // pingPeriod + silenceLimit. A check that comes late (the process itself was stopped)
+  // before the link is given up and reopened as a lost one: a stopped server is noticed
+  // within pingPeriod + silenceLimit. A check that comes late (the process itself was stopped)
   // pings and waits silenceLimit again. Tests shorten both.
   std::chrono::milliseconds pingPeriod{1000};
   std::chrono::milliseconds silenceLimit{4000};

@@ -527,7 +527,9 @@ TEST_F(TargetsTest, SentRowsWaitForTheServersAnswerAndGoOutAgainAfterALostLink) 
           if (asked.front().first <= confirmed) pongs.push_back(asked.front().second);  // answered
         }
         if (!stale.empty()) pongs.push_back(stale[random() % stale.size()]);
-        for (const std::string& pong : pongs) ASSERT_FALSE(client.pings.Answer(pong)) << "step " << step << ": " << pong;
+        for (const std::string& pong : pongs) {
+          ASSERT_FALSE(client.pings.Answer(pong)) << "step " << step << ": " << pong;
+        }
         ASSERT_EQ(client.pings.confirmed, confirmed) << "step " << step;
         break;
       }

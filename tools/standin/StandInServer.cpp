@@ -129,6 +129,8 @@ using Server = websocketpp::server<StandInConfig>;
 using Hdl = websocketpp::connection_hdl;
 
 constexpr size_t kMaxMessageSize = size_t(1) << 31;
+// Bytes a connection may hold unsent before heartbeats skip it.
+constexpr size_t kMaxQueuedBeats = 64 * 1024;
 
 }  // namespace
 
@@ -398,7 +400,9 @@ void StandInServer::Impl::SendBeats() {
   for (auto& [hdl, next] : open) {
     websocketpp::lib::error_code ec;
     Server::connection_ptr con = server.get_con_from_hdl(hdl, ec);
-    if (!ec) con->pong(std::to_string(next++), ec);  // a connection already closing refuses
+    // A client that reads nothing gets no more: its queue stays bounded. A connection
+    // already closing refuses.
+    if (!ec && con->get_buffered_amount() < kMaxQueuedBeats) con->pong(std::to_string(next++), ec);
   }
 }
 
@@ -522,7 +526,8 @@ int StandInServer::SendToAll(const std::string& payload, bool binary) {
 int StandInServer::PauseReading(bool paused) {
   return impl_->OnLoop(0, [this, paused] {
     int n = impl_->ForEachOpen([paused](Server::connection_ptr con) { con->HoldReading(paused); });
-    impl_->Report(EventLine("reading", ",\"conns\":" + std::to_string(n) + ",\"paused\":" + (paused ? "true" : "false")));
+    impl_->Report(EventLine("reading", ",\"conns\":" + std::to_string(n) +
+                                           ",\"paused\":" + (paused ? "true" : "false")));
     return n;
   });
 }
@@ -530,7 +535,8 @@ int StandInServer::PauseReading(bool paused) {
 void StandInServer::SetHeartbeat(std::chrono::milliseconds period, uint64_t first) {
   impl_->OnLoop(0, [this, period, first] {
     impl_->Heartbeat(period, first);
-    impl_->Report(EventLine("heartbeat", ",\"ms\":" + std::to_string(period.count()) + ",\"first\":" + std::to_string(first)));
+    impl_->Report(EventLine("heartbeat", ",\"ms\":" + std::to_string(period.count()) +
+                                             ",\"first\":" + std::to_string(first)));
     return 0;
   });
 }
@@ -538,7 +544,8 @@ void StandInServer::SetHeartbeat(std::chrono::milliseconds period, uint64_t firs
 void StandInServer::SetPongPayload(std::optional<std::string> payload) {
   impl_->OnLoop(0, [this, &payload] {
     impl_->pongPayload = payload;
-    impl_->Report(EventLine("pongs", payload ? ",\"mode\":\"fixed\",\"payload\":" + JsonString(*payload) : ",\"mode\":\"echo\""));
+    const std::string mode = payload ? ",\"mode\":\"fixed\",\"payload\":" + JsonString(*payload) : ",\"mode\":\"echo\"";
+    impl_->Report(EventLine("pongs", mode));
     return 0;
   });
 }
